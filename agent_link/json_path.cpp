@@ -1,0 +1,128 @@
+// Path lookup and parsing over jsoncpp documents.
+#include "agent_link/json_path.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+
+namespace {
+
+bool IsSeparator(char c) { return c == '/' || c == '\\'; }
+
+}  // namespace
+
+const char* JsonNextSegment(std::string& name, int& index, const char* cursor) {
+    name.clear();
+    index = -1;
+    if (cursor == nullptr || *cursor == '\0') {
+        return nullptr;
+    }
+    while (*cursor != '\0' && !IsSeparator(*cursor) && *cursor != '[') {
+        name.push_back(*cursor++);
+    }
+    if (*cursor == '[') {
+        const char* digits = ++cursor;
+        while (*cursor != '\0' && *cursor != ']') {
+            ++cursor;
+        }
+        if (*cursor == '\0') {
+            return nullptr;
+        }
+        index = std::atoi(std::string(digits, cursor).c_str());
+        ++cursor;
+    } else if (IsSeparator(*cursor)) {
+        ++cursor;
+    }
+    if (name.empty() && index < 0) {
+        return nullptr;
+    }
+    return cursor;
+}
+
+Json::Value* JsonFindNode(Json::Value* root, const char* path, bool create) {
+    if (root == nullptr || path == nullptr || *path == '\0') {
+        return nullptr;
+    }
+    Json::Value* node = root;
+    const char* cursor = path;
+    if (IsSeparator(*cursor)) {
+        ++cursor;
+    }
+    std::string name;
+    int index = -1;
+    while (*cursor != '\0') {
+        cursor = JsonNextSegment(name, index, cursor);
+        if (cursor == nullptr) {
+            return nullptr;
+        }
+        if (!name.empty()) {
+            if (!node->isObject()) {
+                if (!create) {
+                    return nullptr;
+                }
+                *node = Json::Value();
+            }
+            if (!create && !node->isMember(name)) {
+                return nullptr;
+            }
+            node = &(*node)[name];
+        }
+        if (index >= 0) {
+            const auto i = static_cast<Json::ArrayIndex>(index);
+            if (node->isArray() && node->isValidIndex(i)) {
+                node = &(*node)[i];
+            } else if (!create || !(node->isNull() || node->isArray())) {
+                // Indexing into anything but null or an array is refused by the library; it is a miss here.
+                return nullptr;
+            } else {
+                (*node)[i] = Json::Value();
+                node = &(*node)[i];
+            }
+        }
+    }
+    if (node->isNull() && !create) {
+        return nullptr;
+    }
+    return node;
+}
+
+const Json::Value* JsonFindNode(const Json::Value* root, const char* path) {
+    // A read-only lookup never changes the document.
+    return JsonFindNode(const_cast<Json::Value*>(root), path, false);
+}
+
+bool JsonReadString(std::string& out, const Json::Value* root, const char* path) {
+    out.clear();
+    const Json::Value* node = JsonFindNode(root, path);
+    if (node == nullptr) {
+        return false;
+    }
+    if (node->isString()) {
+        out = node->asString();
+        return true;
+    }
+    char text[20];
+    if (node->isInt()) {
+        std::snprintf(text, sizeof text, "%d", node->asInt());
+    } else if (node->isUInt()) {
+        std::snprintf(text, sizeof text, "%u", node->asUInt());
+    } else {
+        return false;
+    }
+    out = text;
+    return true;
+}
+
+bool JsonParse(Json::Value& out, const char* text) {
+    if (text == nullptr) {
+        return false;
+    }
+    const std::string copy(text);
+    try {
+        Json::Reader reader;
+        return reader.parse(copy, out, true);
+    } catch (const std::exception&) {
+        out = Json::Value();
+        return false;
+    }
+}
