@@ -173,7 +173,8 @@ inline std::vector<Entry> Entries() {
 inline std::vector<Entry> Entries(int kind, int client_index = VORNINT_ALL_CLIENTS) {
     std::vector<Entry> selected;
     for (Entry& entry : Entries()) {
-        if (entry.data.kind == kind && (client_index == VORNINT_ALL_CLIENTS || entry.data.client_index == client_index)) {
+        if (entry.data.kind == kind &&
+            (client_index == VORNINT_ALL_CLIENTS || entry.data.client_index == client_index)) {
             selected.push_back(std::move(entry));
         }
     }
