@@ -67,7 +67,9 @@ template <>
 struct ChTraitsCRT<char> {
     static size_t Length(const char* text) noexcept { return std::strlen(text); }
     // Characters the formatted text needs, without the NUL; negative when the runtime refuses the format.
-    static int FormatCount(const char* format, va_list args) noexcept { return std::vsnprintf(nullptr, 0, format, args); }
+    static int FormatCount(const char* format, va_list args) noexcept {
+        return std::vsnprintf(nullptr, 0, format, args);
+    }
     // Writes at most limit characters including the NUL.
     static int FormatBounded(char* buffer, size_t limit, const char* format, va_list args) noexcept {
         return std::vsnprintf(buffer, limit, format, args);
@@ -399,8 +401,8 @@ private:
             if (record == nullptr) {
                 return false;
             }
-            *record = StringRecord{manager != nullptr ? manager : DefaultMemMgr<MemMgr>(), 0, 0, kStringFirstGrowth,
-                                   0, 1};
+            *record =
+                StringRecord{manager != nullptr ? manager : DefaultMemMgr<MemMgr>(), 0, 0, kStringFirstGrowth, 0, 1};
             madeRecord = true;
         }
 
@@ -463,7 +465,7 @@ private:
 // A copy of the first string with the second appended.
 template <typename Ch, typename MemMgr, typename Traits, int kGuardChecks>
 StringT<Ch, MemMgr, Traits, kGuardChecks> operator+(const StringT<Ch, MemMgr, Traits, kGuardChecks>& left,
-                                                   const StringT<Ch, MemMgr, Traits, kGuardChecks>& right) {
+                                                    const StringT<Ch, MemMgr, Traits, kGuardChecks>& right) {
     StringT<Ch, MemMgr, Traits, kGuardChecks> result(left);
     result.Append(right.GetString(), right.GetLength());
     return result;

@@ -23,9 +23,10 @@ DWORD RunChild(const std::string& testName) {
     if (GetModuleFileNameW(nullptr, exe, MAX_PATH) == 0) {
         return kNotFinished;
     }
-    std::wstring commandLine = L"\"" + std::wstring(exe) +
-                               L"\" --gtest_also_run_disabled_tests --gtest_brief=1 --gtest_filter=StringIntegrityChild." +
-                               std::wstring(testName.begin(), testName.end());
+    std::wstring commandLine =
+        L"\"" + std::wstring(exe) +
+        L"\" --gtest_also_run_disabled_tests --gtest_brief=1 --gtest_filter=StringIntegrityChild." +
+        std::wstring(testName.begin(), testName.end());
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION info{};
