@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <exception>
 
+#include "support/strings/utf8.h"
+
 namespace {
 
 bool IsSeparator(char c) { return c == '/' || c == '\\'; }
@@ -113,6 +115,27 @@ bool JsonReadString(std::string& out, const Json::Value* root, const char* path)
     return true;
 }
 
+bool JsonReadWString(std::wstring& out, const Json::Value* root, const char* path) {
+    out.clear();
+    std::string narrow;
+    if (!JsonReadString(narrow, root, path)) {
+        return false;
+    }
+    const qv::WString wide = qv::FromUtf8(narrow.c_str());
+    out.assign(wide.c_str(), wide.GetLength());
+    return true;
+}
+
+bool JsonReadStringT(qv::WString& out, const Json::Value* root, const char* path) {
+    out = L"";
+    std::wstring wide;
+    if (!JsonReadWString(wide, root, path)) {
+        return false;
+    }
+    out = wide.c_str();
+    return true;
+}
+
 bool JsonParse(Json::Value& out, const char* text) {
     if (text == nullptr) {
         return false;
@@ -125,4 +148,9 @@ bool JsonParse(Json::Value& out, const char* text) {
         out = Json::Value();
         return false;
     }
+}
+
+bool JsonParseWide(Json::Value& out, const wchar_t* text) {
+    const qv::AString utf8 = qv::ToUtf8(text);
+    return JsonParse(out, utf8.c_str());
 }

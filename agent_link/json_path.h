@@ -9,6 +9,8 @@
 
 #include <string>
 
+#include "support/strings/qv_string.h"
+
 // Reads the segment at cursor: its member name (may be empty) and its index (-1 when it has none).
 // Returns the cursor just past the segment, or null at the end of the path or for a malformed segment.
 const char* JsonNextSegment(std::string& name, int& index, const char* cursor);
@@ -22,6 +24,13 @@ const Json::Value* JsonFindNode(const Json::Value* root, const char* path);
 // leave out empty.
 bool JsonReadString(std::string& out, const Json::Value* root, const char* path);
 
+// The same text as UTF-16, in a standard wide string or in the plug-in's own string.
+bool JsonReadWString(std::wstring& out, const Json::Value* root, const char* path);
+bool JsonReadStringT(qv::WString& out, const Json::Value* root, const char* path);
+
 // Parses UTF-8 text (null fails) with comments collected. A text the library refuses in any way, by its
 // verdict or by throwing (nesting too deep), fails; after a throw out is JSON null.
 bool JsonParse(Json::Value& out, const char* text);
+
+// Parses UTF-16 text (null or empty fails) after converting it to UTF-8.
+bool JsonParseWide(Json::Value& out, const wchar_t* text);

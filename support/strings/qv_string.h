@@ -144,7 +144,10 @@ public:
     StringT& operator=(const Ch* text) noexcept {
         if (text == nullptr) {
             MakeEmpty();
-        } else if (chars_ == nullptr || text != chars_) {
+        } else if (chars_ == nullptr ||
+                   reinterpret_cast<std::uintptr_t>(text) != reinterpret_cast<std::uintptr_t>(chars_)) {
+            // Compared as addresses: equality with a literal would let the compiler believe chars_ is that
+            // literal and warn about the guard reads in front of it.
             AssignOrFail(text, npos);
         } else {
             Verify();

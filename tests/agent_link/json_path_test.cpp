@@ -146,3 +146,25 @@ TEST(JsonParse, RefusesNullBadAndTooDeepTextsWithoutThrowing) {
     EXPECT_FALSE(JsonParse(deep_out, deep.c_str()));
     EXPECT_TRUE(deep_out.isNull());
 }
+
+TEST(JsonReadStringT, ConvertsUtf8TextToUtf16AndEmptiesOnFailure) {
+    Json::Value doc = Parse(u8R"({"s": "Gr\u00fc\u00dfe \ud83d\ude00", "i": -12, "b": false})");
+    qv::WString out(L"stale");
+    ASSERT_TRUE(JsonReadStringT(out, &doc, "s"));
+    EXPECT_EQ(std::wstring(out.c_str()), std::wstring(L"Gr\u00fc\u00dfe \U0001F600"));
+    ASSERT_TRUE(JsonReadStringT(out, &doc, "i"));
+    EXPECT_EQ(std::wstring(out.c_str()), L"-12");
+    EXPECT_FALSE(JsonReadStringT(out, &doc, "b"));
+    EXPECT_TRUE(out.IsEmpty());
+    std::wstring wide = L"stale";
+    EXPECT_FALSE(JsonReadWString(wide, &doc, "missing"));
+    EXPECT_TRUE(wide.empty());
+}
+
+TEST(JsonParseWide, ParsesUtf16AndRefusesNullAndEmpty) {
+    Json::Value out;
+    EXPECT_FALSE(JsonParseWide(out, nullptr));
+    EXPECT_FALSE(JsonParseWide(out, L""));
+    ASSERT_TRUE(JsonParseWide(out, L"{\"name\": \"\u00e9t\u00e9\"}"));
+    EXPECT_EQ(out["name"].asString(), "\xC3\xA9t\xC3\xA9");
+}
