@@ -47,8 +47,8 @@ std::string ToUtf8(const std::wstring& text) {
     if (text.empty()) {
         return {};
     }
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                                         nullptr, nullptr);
+    const int size =
+        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
     std::string out(size > 0 ? size : 0, '\0');
     WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size, nullptr, nullptr);
     return out;
@@ -92,10 +92,9 @@ DWORD Install() {
     if (!manager) {
         return GetLastError();
     }
-    qv::UniqueServiceHandle service(CreateServiceW(manager.get(), kServiceName, kServiceName, SERVICE_ALL_ACCESS,
-                                                   SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
-                                                   SERVICE_ERROR_NORMAL, binary.c_str(), nullptr, nullptr, nullptr,
-                                                   nullptr, nullptr));
+    qv::UniqueServiceHandle service(CreateServiceW(
+        manager.get(), kServiceName, kServiceName, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
+        SERVICE_ERROR_NORMAL, binary.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
     return service ? ERROR_SUCCESS : GetLastError();
 }
 

@@ -22,8 +22,7 @@ namespace vorn {
 
 void vorn_service::set_initial_log_config(const char* level, const char* log_dir, int max_size, int max_files,
                                           const char* reserved) {
-    vorn_stand_in::LogConfigRecord record{CopyText(level), CopyText(log_dir), max_size, max_files,
-                                          CopyText(reserved)};
+    vorn_stand_in::LogConfigRecord record{CopyText(level), CopyText(log_dir), max_size, max_files, CopyText(reserved)};
     vorn_stand_in::Core().SetInitialLogSettings(
         {record.level.value_or(std::string()), record.log_dir.value_or(std::string()), max_size, max_files});
     vorn_stand_in::Recorder().RecordLogConfig(std::move(record));

@@ -246,7 +246,7 @@ TEST_F(ServiceStandIn, RecordsModulePathCommandLineAndDirectoryOfEveryRun) {
     const std::string path = Utf8(copy);
     const std::string here = Utf8(current);
     EXPECT_EQ(lines, (std::vector<std::string>{path + "\t\"" + path + "\" /install\t" + here,
-                                                path + "\t\"" + path + "\" /uninstall\t" + here}));
+                                               path + "\t\"" + path + "\" /uninstall\t" + here}));
     DeleteFileW(record.c_str());
     DeleteFileW(copy.c_str());
     RemoveDirectoryW(folder.c_str());

@@ -106,9 +106,9 @@ TEST(VornStandIn, RecordsTheOrderOfCallsAndCountsStartsAndStops) {
     service.stop();
     vorn::vorn_service::instance().stop();
 
-    EXPECT_THAT(RecordedCalls(), testing::ElementsAre(VORN_CALL_SET_INITIAL_LOG_CONFIG, VORN_CALL_INSTANCE,
-                                                      VORN_CALL_START_ASYNC, VORN_CALL_STOP, VORN_CALL_INSTANCE,
-                                                      VORN_CALL_STOP));
+    EXPECT_THAT(RecordedCalls(),
+                testing::ElementsAre(VORN_CALL_SET_INITIAL_LOG_CONFIG, VORN_CALL_INSTANCE, VORN_CALL_START_ASYNC,
+                                     VORN_CALL_STOP, VORN_CALL_INSTANCE, VORN_CALL_STOP));
     VornControlGetCounts(&counts);
     EXPECT_EQ(counts.set_initial_log_config, 1u);
     EXPECT_EQ(counts.instance, 2u);
