@@ -126,13 +126,16 @@ std::wstring FileLine(const Record& r, int depth) {
     return line;
 }
 
-void AppendToFile(const std::wstring& line) {
+// The file named by VORN_LOG_FILE, read at every record so that a test may switch it on and off; empty
+// when there is none.
+std::wstring LogFilePath() {
     wchar_t path[MAX_PATH] = {};
     DWORD chars = GetEnvironmentVariableW(L"VORN_LOG_FILE", path, MAX_PATH);
-    if (chars == 0 || chars >= MAX_PATH) {
-        return;
-    }
-    HANDLE raw = CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+    return chars == 0 || chars >= MAX_PATH ? std::wstring() : std::wstring(path);
+}
+
+void AppendToFile(const std::wstring& path, const std::wstring& line) {
+    HANDLE raw = CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
                              FILE_ATTRIBUTE_NORMAL, nullptr);
     if (raw == INVALID_HANDLE_VALUE) {
         return;
@@ -156,7 +159,10 @@ void Keep(Record record) {
     if (record.step < 0) {
         depth = depth + record.step < 0 ? 0 : depth + record.step;
     }
-    AppendToFile(FileLine(record, depth));
+    const std::wstring file = LogFilePath();
+    if (!file.empty()) {
+        AppendToFile(file, FileLine(record, depth));
+    }
     if (record.step > 0) {
         depth += record.step;
     }
