@@ -10,8 +10,7 @@
 // Runs one test of this executable (usually a DISABLED_ one) in a new process and returns its exit code,
 // or -1 when it does not end within timeout_ms (it is then terminated). `folder`, if given, reaches the
 // child as ParentFolder().
-int RunTestInChild(const char* full_test_name, const std::wstring& folder = std::wstring(),
-                   DWORD timeout_ms = 60000);
+int RunTestInChild(const char* full_test_name, const std::wstring& folder = std::wstring(), DWORD timeout_ms = 60000);
 
 // The folder a parent passed to RunTestInChild, with a trailing backslash.
 std::wstring ParentFolder();

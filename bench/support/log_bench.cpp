@@ -53,8 +53,8 @@ int main() {
     module_handle.Acquire();
     HMODULE log_dll = GetModuleHandleW(L"log.dll");
     StandInLogApi api(log_dll);
-    auto log_write = reinterpret_cast<logging::LogWriteFn>(
-        reinterpret_cast<void*>(GetProcAddress(log_dll, "LogWrite")));
+    auto log_write =
+        reinterpret_cast<logging::LogWriteFn>(reinterpret_cast<void*>(GetProcAddress(log_dll, "LogWrite")));
     if (!api.Valid() || log_write == nullptr) {
         std::printf("the stand-in log.dll is not beside this program\n");
         return 1;

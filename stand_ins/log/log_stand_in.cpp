@@ -69,29 +69,40 @@ std::wstring Format(const wchar_t* format, va_list args) {
 
 const wchar_t* CallName(int call) {
     switch (call) {
-    case StandInLogCallInit: return L"LogInit";
-    case StandInLogCallDeinit: return L"LogDeinit";
-    case StandInLogCallUninitDeskMetrics: return L"LogUninitDeskMetrics";
-    case StandInLogCallRemoveModule: return L"LogRemoveModule";
-    case StandInLogCallWrite: return L"LogWrite";
-    default: return L"";
+        case StandInLogCallInit:
+            return L"LogInit";
+        case StandInLogCallDeinit:
+            return L"LogDeinit";
+        case StandInLogCallUninitDeskMetrics:
+            return L"LogUninitDeskMetrics";
+        case StandInLogCallRemoveModule:
+            return L"LogRemoveModule";
+        case StandInLogCallWrite:
+            return L"LogWrite";
+        default:
+            return L"";
     }
 }
 
 std::wstring LevelName(unsigned int level) {
     switch (level) {
-    case 0x01:
-    case 0x02: return L"critical";
-    case 0x04: return L"error";
-    case 0x08: return L"warning";
-    case 0x10: return L"info";
-    case 0x20: return L"trace";
-    default: {
-        wchar_t hex[16];
-        _snwprintf(hex, 16, L"0x%x", level);
-        hex[15] = L'\0';
-        return hex;
-    }
+        case 0x01:
+        case 0x02:
+            return L"critical";
+        case 0x04:
+            return L"error";
+        case 0x08:
+            return L"warning";
+        case 0x10:
+            return L"info";
+        case 0x20:
+            return L"trace";
+        default: {
+            wchar_t hex[16];
+            _snwprintf(hex, 16, L"0x%x", level);
+            hex[15] = L'\0';
+            return hex;
+        }
     }
 }
 
@@ -109,18 +120,24 @@ std::wstring FileLine(const Record& r, int depth) {
     SYSTEMTIME now;
     GetLocalTime(&now);
     wchar_t prefix[64];
-    _snwprintf(prefix, 64, L"%02u:%02u:%02u.%03u [%5lu] ", now.wHour, now.wMinute, now.wSecond,
-               now.wMilliseconds, r.thread);
+    _snwprintf(prefix, 64, L"%02u:%02u:%02u.%03u [%5lu] ", now.wHour, now.wMinute, now.wSecond, now.wMilliseconds,
+               r.thread);
     prefix[63] = L'\0';
     std::wstring line(prefix);
     line.append(static_cast<size_t>(depth) * 2, L' ');
     switch (r.call) {
-    case StandInLogCallWrite:
-        line += LevelName(r.level) + L" " + ModuleName(r.module) + L" " + r.function + L": " + r.text;
-        break;
-    case StandInLogCallRemoveModule: line += L"LogRemoveModule(\"" + r.text + L"\")"; break;
-    case StandInLogCallOther: line += r.function + L"() (not expected from the plug-in)"; break;
-    default: line += CallName(r.call); break;
+        case StandInLogCallWrite:
+            line += LevelName(r.level) + L" " + ModuleName(r.module) + L" " + r.function + L": " + r.text;
+            break;
+        case StandInLogCallRemoveModule:
+            line += L"LogRemoveModule(\"" + r.text + L"\")";
+            break;
+        case StandInLogCallOther:
+            line += r.function + L"() (not expected from the plug-in)";
+            break;
+        default:
+            line += CallName(r.call);
+            break;
     }
     line += L"\r\n";
     return line;
@@ -141,8 +158,8 @@ void AppendToFile(const std::wstring& path, const std::wstring& line) {
         return;
     }
     qv::UniqueHandle file(raw);
-    int bytes = WideCharToMultiByte(CP_UTF8, 0, line.data(), static_cast<int>(line.size()), nullptr, 0, nullptr,
-                                    nullptr);
+    int bytes =
+        WideCharToMultiByte(CP_UTF8, 0, line.data(), static_cast<int>(line.size()), nullptr, 0, nullptr, nullptr);
     if (bytes <= 0) {
         return;
     }
@@ -191,8 +208,8 @@ void LogDeinit() { KeepCall(StandInLogCallDeinit); }
 void LogUninitDeskMetrics() { KeepCall(StandInLogCallUninitDeskMetrics); }
 void LogRemoveModule(const char* text) { KeepCall(StandInLogCallRemoveModule, L"", Widen(text)); }
 
-HRESULT LogWrite(short step, const unsigned int* level, HMODULE module, const wchar_t* function,
-                 const wchar_t* format, va_list args) {
+HRESULT LogWrite(short step, const unsigned int* level, HMODULE module, const wchar_t* function, const wchar_t* format,
+                 va_list args) {
     g_write_calls.fetch_add(1, std::memory_order_relaxed);
     if (g_recording.load(std::memory_order_relaxed) == 0) {
         // What any log.dll does with every line it accepts, and no more.

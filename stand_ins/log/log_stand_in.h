@@ -21,11 +21,11 @@ enum StandInLogCall : int {
 
 // One call, copied out. Texts longer than their arrays are cut (always NUL-terminated).
 struct StandInLogRecord {
-    int call;             // StandInLogCall
-    short step;           // LogWrite: nesting step
-    unsigned int level;   // LogWrite: the value behind the level pointer (0 when the pointer was null)
-    HMODULE module;       // LogWrite: the writing module
-    DWORD thread;         // the calling thread
+    int call;               // StandInLogCall
+    short step;             // LogWrite: nesting step
+    unsigned int level;     // LogWrite: the value behind the level pointer (0 when the pointer was null)
+    HMODULE module;         // LogWrite: the writing module
+    DWORD thread;           // the calling thread
     wchar_t function[512];  // LogWrite: function name; StandInLogCallOther: the export's name
     wchar_t text[2048];     // LogWrite: the formatted message; LogRemoveModule: its narrow text, widened
 };

@@ -231,20 +231,20 @@ TEST(Registry, NamesOrderByUnsignedUtf16CodeUnitsWithPrefixesFirst) {
     };
     const Case cases[] = {
         {L"Vorn.AL", L"Vorn.Client", true},
-        {L"Vorn", L"Vorn.AL", true},         // a proper prefix sorts first
+        {L"Vorn", L"Vorn.AL", true},  // a proper prefix sorts first
         {L"Vorn.AL", L"Vorn", false},
         {L"", L"a", true},
-        {L"Z", L"a", true},                  // by code unit, not by letter
+        {L"Z", L"a", true},  // by code unit, not by letter
         {L"\x00E9", L"z", false},
-        {L"\x7FFF", L"\x8000", true},        // no sign at 0x8000
+        {L"\x7FFF", L"\x8000", true},  // no sign at 0x8000
         {L"\xFFFF", L"\xD800", false},
         {L"\xD800\xDC00", L"\xFFFD", true},  // surrogates are plain code units here
         {L"same", L"same", false},
     };
     ObjectNameLess less;
     for (const Case& c : cases) {
-        EXPECT_EQ(less(c.a, c.b), c.a_first) << testing::PrintToString(std::wstring(c.a)) << " vs "
-                                             << testing::PrintToString(std::wstring(c.b));
+        EXPECT_EQ(less(c.a, c.b), c.a_first)
+            << testing::PrintToString(std::wstring(c.a)) << " vs " << testing::PrintToString(std::wstring(c.b));
     }
 }
 

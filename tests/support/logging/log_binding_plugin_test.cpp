@@ -39,9 +39,9 @@ TEST(LogBindingThroughPluginInChild, DISABLED_WithoutLogDllBesideItNothingIsLoad
 TEST(LogBindingThroughPlugin, WithoutLogDllBesideItNothingIsLoaded) {
     TempFolder folder;
     ASSERT_TRUE(folder.CopyIn(ExecutableFolder() + L"vornplug.dll", L"vornplug.dll"));
-    EXPECT_EQ(RunTestInChild("LogBindingThroughPluginInChild.DISABLED_WithoutLogDllBesideItNothingIsLoaded",
-                             folder.Path()),
-              0);
+    EXPECT_EQ(
+        RunTestInChild("LogBindingThroughPluginInChild.DISABLED_WithoutLogDllBesideItNothingIsLoaded", folder.Path()),
+        0);
 }
 
 // log.dll beside the plug-in (with or without LogWrite): loaded from there, bound for the plug-in's whole

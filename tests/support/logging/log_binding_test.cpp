@@ -92,10 +92,10 @@ TEST_F(LogBindingTest, FormatsFollowTheMicrosoftWideConvention) {
 TEST_F(LogBindingTest, TraceScopeCutsLongNamesAndBracketsTheOperation) {
     struct Case {
         size_t length;
-        size_t display_chars;   // of the name, before "()"
+        size_t display_chars;  // of the name, before "()"
         size_t function_chars;
     };
-    const Case cases[] = {{1, 1, 1}, {256, 256, 256}, {257, 257, 257}, {258, 257, 258},
+    const Case cases[] = {{1, 1, 1},       {256, 256, 256}, {257, 257, 257}, {258, 257, 258},
                           {259, 257, 259}, {260, 257, 259}, {300, 257, 259}};
     for (const Case& c : cases) {
         api_.Clear();
@@ -188,9 +188,8 @@ TEST(LogBinderLifecycleInChild, DISABLED_LoadsOnFirstHoldUnbindsOnLastAndMessage
     EXPECT_EQ(LogHandle::UserCount(), 0);
 
     auto records = AllRecords(api);
-    EXPECT_EQ(LifecycleCalls(records),
-              (std::vector<int>{StandInLogCallInit, StandInLogCallDeinit, StandInLogCallUninitDeskMetrics,
-                                StandInLogCallRemoveModule}));
+    EXPECT_EQ(LifecycleCalls(records), (std::vector<int>{StandInLogCallInit, StandInLogCallDeinit,
+                                                         StandInLogCallUninitDeskMetrics, StandInLogCallRemoveModule}));
     auto removes = RecordsOf(records, StandInLogCallRemoveModule);
     ASSERT_EQ(removes.size(), 1u);
     EXPECT_STREQ(removes[0].text, L"logging::CLogDLL::~CLogDLL");
@@ -202,8 +201,7 @@ TEST(LogBinderLifecycleInChild, DISABLED_LoadsOnFirstHoldUnbindsOnLastAndMessage
     auto lines = FileLines(log_file);
     ASSERT_EQ(lines.size(), records.size());
     EXPECT_NE(lines[0].find("LogInit"), std::string::npos) << lines[0];
-    EXPECT_NE(lines[3].find("trace support_logging_test.exe Test::Lifecycle::Nested: one level in"),
-              std::string::npos)
+    EXPECT_NE(lines[3].find("trace support_logging_test.exe Test::Lifecycle::Nested: one level in"), std::string::npos)
         << lines[3];
     EXPECT_EQ(Indent(lines[3]), Indent(lines[2]) + 2);
     EXPECT_EQ(Indent(lines[4]), Indent(lines[2]));

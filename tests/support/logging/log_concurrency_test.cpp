@@ -96,8 +96,8 @@ TEST_F(LogConcurrencyTest, HeldBinderServesEveryThreadAndStaysPut) {
     auto records = AllRecords(api_);
     EXPECT_EQ(api_.WriteCalls() - writes_before_, kThreads * kRounds * 3);
     ExpectEveryThreadWroteEveryLine(records);
-    EXPECT_EQ(LifecycleCalls(records),
-              (std::vector<int>{StandInLogCallInit, StandInLogCallDeinit, StandInLogCallUninitDeskMetrics, StandInLogCallRemoveModule}));
+    EXPECT_EQ(LifecycleCalls(records), (std::vector<int>{StandInLogCallInit, StandInLogCallDeinit,
+                                                         StandInLogCallUninitDeskMetrics, StandInLogCallRemoveModule}));
 }
 
 // Without a long-lived holder the binder is built and destroyed over and over while others write.
