@@ -62,11 +62,11 @@ public:
 
     // May throw std::bad_alloc, without taking the lock, only when more threads read at once than the
     // reader table holds inline and the heap is exhausted.
-    void ReadLock(unsigned long threadId) override;
-    void ReadUnlock(unsigned long threadId) override;
+    void ReadLock(unsigned long threadId) final;
+    void ReadUnlock(unsigned long threadId) final;
     // Same as ReadLock for the one case it may throw.
-    void WriteLock(unsigned long threadId) override;
-    void WriteUnlock(unsigned long threadId) override;
+    void WriteLock(unsigned long threadId) final;
+    void WriteUnlock(unsigned long threadId) final;
 
     Counts Snapshot() const;
 
