@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cwchar>
+#include <ostream>
 #include <string>
 
 #include "support/fail_fast.h"
@@ -85,6 +86,13 @@ const Misuse kMisuses[] = {
      },
      kMisuseReturned},
 };
+
+std::ostream& operator<<(std::ostream& out, const Misuse& misuse) {
+    for (const wchar_t* c = misuse.name; *c != L'\0'; ++c) {
+        out << static_cast<char>(*c);
+    }
+    return out;
+}
 
 // In the child: runs the misuse named on the command line and returns; the parent sees kMisuseReturned.
 bool RunMisuseIfAsked() {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <ostream>
 #include <vector>
 
 #include "worker_thread.h"
@@ -164,6 +165,8 @@ struct NestedReleaseOrder {
     const char* name;
     bool readUnlockFirst;
 };
+
+std::ostream& operator<<(std::ostream& out, const NestedReleaseOrder& order) { return out << order.name; }
 
 class ReadInsideWrite : public ::testing::TestWithParam<NestedReleaseOrder> {};
 

@@ -22,7 +22,9 @@ WorkerThread::WorkerThread() : queued_(CreateSemaphoreW(nullptr, 0, 0x7fffffff, 
 
 WorkerThread::~WorkerThread() {
     Post(nullptr);
-    if (WaitForSingleObject(thread_.get(), kFinishes) != WAIT_OBJECT_0) {
+    // Once the test has failed, a thread that is still blocked is most likely part of the same deadlock.
+    const DWORD grace = ::testing::Test::HasFailure() ? kStaysBlocked : kFinishes;
+    if (WaitForSingleObject(thread_.get(), grace) != WAIT_OBJECT_0) {
         ADD_FAILURE() << "worker thread " << id_ << " is still blocked; terminating it";
         TerminateThread(thread_.get(), 1);
         WaitForSingleObject(thread_.get(), kFinishes);
@@ -60,6 +62,17 @@ DWORD WINAPI WorkerThread::Main(void* self) {
         item.task();
         item.done->Signal();
     }
+}
+
+bool AllWithin(const std::vector<std::shared_ptr<Completion>>& completions, DWORD milliseconds) {
+    const ULONGLONG deadline = GetTickCount64() + milliseconds;
+    for (const auto& completion : completions) {
+        const ULONGLONG now = GetTickCount64();
+        if (!completion->WaitFor(now < deadline ? static_cast<DWORD>(deadline - now) : 0)) {
+            return false;
+        }
+    }
+    return true;
 }
 
 bool Eventually(const std::function<bool()>& condition, DWORD milliseconds) {

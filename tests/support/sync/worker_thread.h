@@ -7,6 +7,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include "support/unique_resource.h"
 
@@ -31,8 +32,8 @@ private:
 class WorkerThread {
 public:
     WorkerThread();
-    // Ends the thread after its queued tasks. A thread still blocked after kFinishes fails the test and is
-    // terminated, so one deadlock does not hang the whole run.
+    // Ends the thread after its queued tasks. A thread still blocked after kFinishes (kStaysBlocked once the
+    // test has failed) fails the test and is terminated, so one deadlock does not hang the whole run.
     ~WorkerThread();
     WorkerThread(const WorkerThread&) = delete;
     WorkerThread& operator=(const WorkerThread&) = delete;
@@ -55,6 +56,9 @@ private:
     qv::UniqueHandle thread_;
     DWORD id_ = 0;
 };
+
+// Waits for all completions within one shared time-out; true when all were signalled in time.
+bool AllWithin(const std::vector<std::shared_ptr<Completion>>& completions, DWORD milliseconds = kFinishes);
 
 // Polls `condition` until it holds or `milliseconds` pass; true when it held.
 bool Eventually(const std::function<bool()>& condition, DWORD milliseconds = kFinishes);
