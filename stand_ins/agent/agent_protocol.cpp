@@ -78,16 +78,18 @@ IoResult Transfer(HANDLE pipe, HANDLE cancel, DWORD timeout_ms, bool write, void
                              : Result(IoStatus::kFailed, write ? "write failed" : "read failed", error);
 }
 
-// Fills size bytes. deadline 0 waits without limit until the first byte; the first byte sets it from
-// rest_timeout_ms when it is still 0.
-IoResult ReadExact(HANDLE pipe, HANDLE cancel, DWORD rest_timeout_ms, ULONGLONG& deadline, char* target, size_t size) {
+// Fills size bytes by deadline (0: none). The first byte of a frame moves the deadline to rest_timeout_ms from
+// then; begun tells (and is told) whether the frame has begun.
+IoResult ReadExact(HANDLE pipe, HANDLE cancel, DWORD rest_timeout_ms, ULONGLONG& deadline, bool& begun, char* target,
+                   size_t size) {
     size_t got = 0;
     while (got < size) {
         DWORD done = 0;
         IoResult result =
             Transfer(pipe, cancel, Remaining(deadline), false, target + got, static_cast<DWORD>(size - got), done);
         got += done;
-        if (got > 0 && deadline == 0) {
+        if (got > 0 && !begun) {
+            begun = true;
             deadline = GetTickCount64() + rest_timeout_ms;
         }
         if (result.status != IoStatus::kOk) {
@@ -196,13 +198,17 @@ bool PayloadReader::Text(bool& is_null, std::string& text) {
     return true;
 }
 
-IoResult ReadFrame(HANDLE pipe, HANDLE cancel, DWORD rest_timeout_ms, Frame& frame) {
+IoResult ReadFrame(HANDLE pipe, HANDLE cancel, DWORD rest_timeout_ms, Frame& frame, DWORD first_timeout_ms) {
     char header[kHeaderSize];
-    ULONGLONG deadline = 0;
-    IoResult result = ReadExact(pipe, cancel, rest_timeout_ms, deadline, header, kHeaderSize);
+    ULONGLONG deadline = first_timeout_ms == INFINITE ? 0 : GetTickCount64() + first_timeout_ms;
+    bool begun = false;
+    IoResult result = ReadExact(pipe, cancel, rest_timeout_ms, deadline, begun, header, kHeaderSize);
     if (result.status != IoStatus::kOk) {
-        if (deadline != 0 && result.status == IoStatus::kClosed) {
+        if (begun && result.status == IoStatus::kClosed) {
             return Result(IoStatus::kTruncated, "peer closed the pipe inside a frame header");
+        }
+        if (begun && result.status == IoStatus::kTimeout) {
+            return Result(IoStatus::kTimeout, "a frame header did not complete in time");
         }
         return result;
     }
@@ -218,7 +224,7 @@ IoResult ReadFrame(HANDLE pipe, HANDLE cancel, DWORD rest_timeout_ms, Frame& fra
     frame.kind = LoadU32(header + 4);
     frame.id = LoadU32(header + 8);
     frame.payload.assign(length, '\0');
-    result = ReadExact(pipe, cancel, rest_timeout_ms, deadline, &frame.payload[0], length);
+    result = ReadExact(pipe, cancel, rest_timeout_ms, deadline, begun, &frame.payload[0], length);
     if (result.status == IoStatus::kClosed) {
         return Result(IoStatus::kTruncated, Format("peer closed the pipe inside a frame of %u payload bytes", length));
     }

@@ -102,10 +102,10 @@ struct IoResult {
     std::string why;  // for the log line: what was wrong, in a few words
 };
 
-// Reads one frame from an overlapped pipe handle. The first byte may take as long as it takes (until cancel is
-// signalled); once a frame has begun, the rest must come within rest_timeout_ms, so that a peer stuck halfway
+// Reads one frame from an overlapped pipe handle. The first byte may take first_timeout_ms (INFINITE: until cancel
+// is signalled); once a frame has begun, the rest must come within rest_timeout_ms, so that a peer stuck halfway
 // cannot hold the reader.
-IoResult ReadFrame(HANDLE pipe, HANDLE cancel, DWORD rest_timeout_ms, Frame& frame);
+IoResult ReadFrame(HANDLE pipe, HANDLE cancel, DWORD rest_timeout_ms, Frame& frame, DWORD first_timeout_ms = INFINITE);
 
 // Writes one frame, giving up after timeout_ms or when cancel (may be null) is signalled.
 IoResult WriteFrame(HANDLE pipe, HANDLE cancel, DWORD timeout_ms, const Frame& frame);

@@ -12,7 +12,6 @@ namespace vorn_agent {
 namespace {
 
 constexpr DWORD kPipeBuffer = 64 * 1024;
-constexpr DWORD kFrameTimeoutMs = 10000;  // a frame that has begun must end within this
 constexpr DWORD kWriteTimeoutMs = 10000;  // a client that reads nothing for this long is given up
 constexpr DWORD kGoodbyeTimeoutMs = 1000;
 constexpr DWORD kRetryMs = 100;
@@ -65,8 +64,14 @@ DWORD AgentServer::Start(const AgentOptions& options) {
     if (!stop_) {
         return GetLastError();
     }
-    // The first instance is made here, so that a name already served elsewhere fails Start, and a client may
-    // connect as soon as Start has returned.
+    // A name that some server holds already is refused, also where the first-instance flag is not enforced
+    // (Wine): an idle instance lets the wait succeed, busy ones make it time out, only no server gives
+    // ERROR_FILE_NOT_FOUND.
+    if (WaitNamedPipeW(options_.pipe_name.c_str(), 1) || GetLastError() != ERROR_FILE_NOT_FOUND) {
+        log_.Write("cannot serve %s: another server holds that name", ToUtf8(options_.pipe_name).c_str());
+        return ERROR_PIPE_BUSY;
+    }
+    // The first instance is made here, so that a client may connect as soon as Start has returned.
     qv::UniqueHandle instance = MakeInstance(true);
     if (!instance) {
         const DWORD error = GetLastError();
@@ -186,7 +191,7 @@ bool AgentServer::Send(HANDLE pipe, unsigned connection, const Frame& frame) {
 
 void AgentServer::Serve(qv::UniqueHandle pipe, unsigned connection) {
     Frame frame;
-    IoResult result = ReadFrame(pipe.get(), stop_.get(), kFrameTimeoutMs, frame);
+    IoResult result = ReadFrame(pipe.get(), stop_.get(), options_.frame_timeout_ms, frame);
     int client = 0;
     bool hello = false;
     if (result.status == IoStatus::kOk) {
@@ -217,7 +222,7 @@ void AgentServer::Serve(qv::UniqueHandle pipe, unsigned connection) {
             }
         }
         while (sent) {
-            result = ReadFrame(pipe.get(), stop_.get(), kFrameTimeoutMs, frame);
+            result = ReadFrame(pipe.get(), stop_.get(), options_.frame_timeout_ms, frame);
             if (result.status != IoStatus::kOk) {
                 break;
             }

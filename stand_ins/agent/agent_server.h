@@ -25,6 +25,7 @@ namespace vorn_agent {
 struct AgentOptions {
     std::wstring state_dir;  // must exist
     std::wstring pipe_name = kDefaultPipeName;
+    unsigned long frame_timeout_ms = 10000;  // a frame that has begun must end within this
 };
 
 class AgentServer {

@@ -64,7 +64,7 @@ void SetAgentPipe(const wchar_t* pipe_name) {
 AgentLink::AgentLink(std::wstring pipe_name, std::shared_ptr<DeliveryQueue> queue)
     : pipe_name_(std::move(pipe_name)), queue_(std::move(queue)), wake_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
 
-void AgentLink::Log(const char* format, ...) {
+void AgentLink::Log(LogKind kind, const char* format, ...) {
     char message[1024];
     va_list args;
     va_start(args, format);
@@ -83,7 +83,9 @@ void AgentLink::Log(const char* format, ...) {
             return;
         }
     }
-    fputs(line, stderr);
+    if (kind == kProblem) {
+        fputs(line, stderr);
+    }
 }
 
 void AgentLink::Start(int client_number, const std::string& name, bool policy_handler, bool notification_handler) {
@@ -117,7 +119,7 @@ void AgentLink::Run() {
                                   FILE_FLAG_OVERLAPPED, nullptr);
         if (pipe == INVALID_HANDLE_VALUE) {
             if (!reported_unreachable) {
-                Log("agent not reachable (error %lu); trying again every %lu ms", GetLastError(), kRetryMs);
+                Log(kRoutine, "agent not reachable (error %lu); trying again every %lu ms", GetLastError(), kRetryMs);
                 reported_unreachable = true;
             }
             WaitForSingleObject(wake_.get(), kRetryMs);
@@ -135,7 +137,7 @@ void AgentLink::Run() {
         }
         if (result.status == vorn_agent::IoStatus::kOk) {
             connected_ = true;
-            Log("connected to the agent");
+            Log(kRoutine, "connected to the agent");
         }
         vorn_agent::Frame frame;
         while (result.status == vorn_agent::IoStatus::kOk) {
@@ -147,17 +149,17 @@ void AgentLink::Run() {
         switch (result.status) {
             case vorn_agent::IoStatus::kCancelled:
                 if (!stopping_) {
-                    Log("a send left the connection broken; connection dropped");
+                    Log(kProblem, "a send left the connection broken; connection dropped");
                 }
                 break;
             case vorn_agent::IoStatus::kClosed:
-                Log("the agent closed the connection");
+                Log(kRoutine, "the agent closed the connection");
                 break;
             case vorn_agent::IoStatus::kFailed:
-                Log("%s (error %lu); connection dropped", result.why.c_str(), result.error);
+                Log(kProblem, "%s (error %lu); connection dropped", result.why.c_str(), result.error);
                 break;
             default:
-                Log("refused from the agent: %s; connection dropped", result.why.c_str());
+                Log(kProblem, "refused from the agent: %s; connection dropped", result.why.c_str());
                 break;
         }
         Drop();
@@ -248,7 +250,7 @@ void AgentLink::Drop() {
     }
     server_up_ = false;
     if (was_connected && !stopping_) {
-        Log("disconnected from the agent; reconnecting");
+        Log(kRoutine, "disconnected from the agent; reconnecting");
     }
     if (!stopping_) {
         ResetEvent(wake_.get());
@@ -280,7 +282,7 @@ int AgentLink::Request(vorn_agent::Frame frame, int timeout_ms, Pending& answer)
         if (result.status != vorn_agent::IoStatus::kOk) {
             if (pipe_ && !stopping_) {
                 // A frame may be half written; the I/O thread drops the connection and connects again.
-                Log("sending to the agent failed: %s (error %lu)", result.why.c_str(), result.error);
+                Log(kProblem, "sending to the agent failed: %s (error %lu)", result.why.c_str(), result.error);
                 SetEvent(wake_.get());
             }
             std::lock_guard<std::mutex> pending_lock(pending_mutex_);

@@ -8,7 +8,8 @@
 // agent's greeting brings 4. Anything the protocol does not allow from the agent is logged and drops the
 // connection, after which the link connects again.
 //
-// Log lines go to the file that VORNINT_LOG names, else to stderr.
+// Log lines go to the file that VORNINT_LOG names. Without it, problems (refused input, failed sends) go to stderr
+// and the routine lines (connected, disconnected) nowhere, so that a host's own output stays readable.
 #pragma once
 
 #include <windows.h>
@@ -72,9 +73,10 @@ private:
     bool Dispatch(const vorn_agent::Frame& frame, std::string& why);
     void Drop();
     int Request(vorn_agent::Frame frame, int timeout_ms, Pending& answer);
-    void Log(const char* format, ...)
+    enum LogKind { kRoutine, kProblem };
+    void Log(LogKind kind, const char* format, ...)
 #if defined(__GNUC__)
-        __attribute__((format(printf, 2, 3)))
+        __attribute__((format(printf, 3, 4)))
 #endif
         ;
 
