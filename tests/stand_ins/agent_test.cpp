@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "agent_link/vorn_comm_client.h"
+#include "stand_ins/agent/agent_files.h"
 #include "stand_ins/agent/agent_server.h"
 #include "stand_ins/agent/vorn_agent.h"
 #include "stand_ins/vornint/vornint_control.h"
@@ -320,6 +321,51 @@ TEST_F(AgentConnected, NoCallbackAfterStopReturnsAndTheAgentSeesTheClientLeave) 
     ASSERT_EQ(0u, agent_.Start(options_));
     EXPECT_EQ(0, client.start_async());
     ASSERT_TRUE(handler.WaitForCount("notification", 2));
+}
+
+TEST_F(AgentConnected, ServesTheShippedSampleFolder) {
+    // Under Wine the source tree's Unix path is found on drive Z:.
+    const std::string source = VORN_SOURCE_DIR;
+    const std::wstring sample =
+        (source[0] == '/' ? L"Z:" : L"") + vorn_agent::FromUtf8(source) + L"\\samples\\agent";
+    for (const wchar_t* subfolder : {L"policies", L"removals"}) {
+        const std::wstring from = sample + L"\\" + subfolder;
+        for (const std::wstring& name : vorn_agent::ListFiles(from, L".json")) {
+            ASSERT_TRUE(CopyFileW((from + L"\\" + name).c_str(),
+                                  (folder_.Path() + L"\\" + subfolder + L"\\" + name).c_str(), FALSE));
+        }
+    }
+    ASSERT_TRUE(CopyFileW((sample + L"\\settings.json").c_str(), folder_.File(L"settings.json").c_str(), FALSE));
+    ASSERT_EQ(0u, agent_.Start(options_));
+
+    Handler policies;
+    Client(policies, true);
+    ASSERT_TRUE(policies.WaitForCount("remove", 1));
+    std::vector<std::string> ids;
+    for (const Call& call : policies.Calls()) {
+        if (call.method == "run" || call.method == "remove") {
+            const Json::Value policy = Parse(call.text);
+            ids.push_back(call.method + " " + policy["polid"].asString());
+            EXPECT_EQ(1u, policy["content"]["files"].size()) << call.text;
+        }
+    }
+    EXPECT_EQ((std::vector<std::string>{"run POL-1001", "run POL-1002", "run POL-1003", "remove POL-0900"}), ids);
+
+    Handler notifications;
+    vorn::vorn_comm_client& settings = Client(notifications, false, 12);
+    ASSERT_TRUE(notifications.WaitForCount("notification", 1));
+    Result result;
+    ASSERT_EQ(0, settings.send_command(1, nullptr, &result, 15000));
+    const Json::Value document = Parse(result.data);
+    for (const char* key : {"srvaddrlist", "srvaddr", "storeevs", "timesec", "proxy"}) {
+        EXPECT_TRUE(document["conn"].isMember(key)) << key;
+    }
+    for (const char* key : {"server", "port", "username", "password"}) {
+        EXPECT_TRUE(document["conn"]["proxy"].isMember(key)) << key;
+    }
+    for (const char* key : {"appid", "custid", "userid", "groupid", "token", "customdata"}) {
+        EXPECT_TRUE(document["id"].isMember(key)) << key;
+    }
 }
 
 TEST(AgentEntryPoints, FindTheStateFolderAndPipeAndServeOnce) {
