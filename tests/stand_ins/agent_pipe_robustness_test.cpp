@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <future>
 #include <memory>
 #include <random>
 #include <string>
@@ -235,6 +236,10 @@ public:
                    IoStatus::kOk &&
                hello.kind == vorn_agent::kHello;
     }
+    bool Read(Frame& frame) {
+        return vorn_agent::ReadFrame(handle_, nullptr, agent_test::kWaitMs, frame, agent_test::kWaitMs).status ==
+               IoStatus::kOk;
+    }
     bool Send(const std::string& bytes) {
         return vorn_agent::WriteBytes(handle_, nullptr, agent_test::kWaitMs, bytes.data(), bytes.size()).status ==
                IoStatus::kOk;
@@ -348,6 +353,45 @@ TEST(AgentPipeRobustness, ConnectedClientRefusesBadFramesAndFindsTheRealAgentAft
         EXPECT_NE(std::string::npos, lines.find(line)) << line;
     }
     SetEnvironmentVariableW(L"VORNINT_LOG", nullptr);
+    vornint_reset();
+}
+
+TEST(AgentPipeRobustness, ConnectedClientHonoursTheCommandTimeOutAndIgnoresALateReply) {
+    const std::wstring pipe = agent_test::UniquePipe();
+    vornint_reset();
+    vornint_connect_to_agent(pipe.c_str());
+    Handler handler;
+    vorn::vorn_comm_client client(12, "vorn");
+    client.register_notification_handler(&handler);
+    ASSERT_EQ(0, client.start_async());
+    FakeAgent fake(pipe);
+    ASSERT_TRUE(fake.Accept());
+    ASSERT_TRUE(fake.Send(Encode(vorn_agent::kNotification, 0, PayloadWriter().I32(4).Text("{}").Take())));
+    ASSERT_TRUE(handler.WaitForCount("notification", 1));
+
+    Result unanswered;
+    auto waiting = std::async(std::launch::async, [&] { return client.send_command(1, nullptr, &unanswered, 300); });
+    Frame command;
+    ASSERT_TRUE(fake.Read(command));
+    ASSERT_EQ(std::future_status::ready, waiting.wait_for(std::chrono::milliseconds(agent_test::kWaitMs)));
+    EXPECT_EQ(WAIT_TIMEOUT, waiting.get());
+    EXPECT_FALSE(unanswered.set);
+
+    // The late reply finds nobody waiting; the next command gets its own reply.
+    ASSERT_TRUE(fake.Send(Encode(vorn_agent::kReply, command.id, PayloadWriter().I32(0).I64(0).Text("late").Take())));
+    Result answered;
+    auto next = std::async(std::launch::async, [&] { return client.send_command(1, nullptr, &answered, 15000); });
+    Frame second;
+    ASSERT_TRUE(fake.Read(second));
+    EXPECT_NE(command.id, second.id);
+    ASSERT_TRUE(
+        fake.Send(Encode(vorn_agent::kReply, second.id, PayloadWriter().I32(0).I64(17).Text("current").Take())));
+    ASSERT_EQ(std::future_status::ready, next.wait_for(std::chrono::milliseconds(agent_test::kWaitMs)));
+    EXPECT_EQ(0, next.get());
+    EXPECT_EQ("current", answered.data);
+    EXPECT_EQ(17, answered.code);
+    EXPECT_TRUE(unanswered.data.empty());
+    client.stop();
     vornint_reset();
 }
 
