@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include "stand_ins/vornint/agent_link.h"
 #include "stand_ins/vornint/delivery_queue.h"
 #include "stand_ins/vornint/recorder.h"
 
@@ -10,7 +11,12 @@ using vornint::Recorder;
 
 extern "C" {
 
-VORNINT_CONTROL_API void vornint_reset(void) { Recorder::Instance().Reset(); }
+VORNINT_CONTROL_API void vornint_reset(void) {
+    Recorder::Instance().Reset();
+    vornint::SetAgentPipe(nullptr);
+}
+
+VORNINT_CONTROL_API void vornint_connect_to_agent(const wchar_t* pipe_name) { vornint::SetAgentPipe(pipe_name); }
 
 VORNINT_CONTROL_API int vornint_script_client(int client_index, const vornint_client_script* script) {
     if (script == nullptr) {

@@ -1,10 +1,13 @@
-// vorn::vorn_comm_client of the stand-in: every call is recorded and answered from the script; callbacks come
-// from the client's delivery queue.
+// vorn::vorn_comm_client of the stand-in: every call is recorded; in the scriptable mode it is answered from the
+// script, in the connected mode by the simulated agent over its pipe. Callbacks come from the client's delivery
+// queue in both.
 #include "agent_link/vorn_comm_client.h"
 
 #include <atomic>
 #include <memory>
+#include <string>
 
+#include "stand_ins/vornint/agent_link.h"
 #include "stand_ins/vornint/delivery_queue.h"
 #include "stand_ins/vornint/recorder.h"
 
@@ -13,7 +16,12 @@ namespace vorn {
 struct vorn_comm_client::state {
     vornint::ClientKey key;
     std::shared_ptr<vornint::DeliveryQueue> queue = std::make_shared<vornint::DeliveryQueue>();
-    std::atomic<bool> stopped{false};  // stop has returned and start_async did not follow
+    std::atomic<bool> stopped{false};          // stop has returned and start_async did not follow
+    std::unique_ptr<vornint::AgentLink> link;  // the connected mode's; null in the scriptable mode
+    int number = 0;
+    std::string name;
+    bool policy_handler = false;
+    bool notification_handler = false;
 };
 
 namespace {
@@ -29,10 +37,19 @@ vornint_entry Entry(int kind) {
 vorn_comm_client::vorn_comm_client(int client_number, const char* name) : state_(new state()) {
     state_->key = vornint::Recorder::Instance().AddClient(client_number, name, state_->queue);
     state_->queue->SetKey(state_->key);
+    state_->number = client_number;
+    state_->name = name != nullptr ? name : "";
+    std::wstring pipe_name;
+    if (vornint::ConnectedModeChosen(pipe_name)) {
+        state_->link = std::make_unique<vornint::AgentLink>(pipe_name, state_->queue);
+    }
 }
 
 vorn_comm_client::~vorn_comm_client() {
     // Without stop the delivery threads still run and may be inside a callback; they end here all the same.
+    if (state_->link) {
+        state_->link->Stop();
+    }
     const vornint::DeliveryQueue::Ended ended = state_->queue->End();
     vornint_entry entry = Entry(VORNINT_DESTROYED);
     entry.stopped_before = state_->stopped ? 1 : 0;
@@ -44,6 +61,7 @@ vorn_comm_client::~vorn_comm_client() {
 
 void vorn_comm_client::register_policy_handler(policy_handler* handler) {
     state_->queue->SetPolicyHandler(handler);
+    state_->policy_handler = handler != nullptr;
     vornint_entry entry = Entry(VORNINT_REGISTERED_POLICY_HANDLER);
     entry.handler = handler;
     vornint::Recorder::Instance().Record(state_->key, entry, nullptr);
@@ -51,14 +69,21 @@ void vorn_comm_client::register_policy_handler(policy_handler* handler) {
 
 void vorn_comm_client::register_notification_handler(notification_handler* handler) {
     state_->queue->SetNotificationHandler(handler);
+    state_->notification_handler = handler != nullptr;
     vornint_entry entry = Entry(VORNINT_REGISTERED_NOTIFICATION_HANDLER);
     entry.handler = handler;
     vornint::Recorder::Instance().Record(state_->key, entry, nullptr);
 }
 
 int vorn_comm_client::start_async() {
-    const vornint_client_script script = vornint::Recorder::Instance().ClientScript(state_->key);
-    if (script.start_result == 0) {
+    vornint_client_script script = vornint::Recorder::Instance().ClientScript(state_->key);
+    if (state_->link) {
+        // One delivery thread keeps the agent's order; the link connects in the background.
+        script.start_result = 0;
+        script.delivery_threads = 1;
+        state_->queue->Start(1);
+        state_->link->Start(state_->number, state_->name, state_->policy_handler, state_->notification_handler);
+    } else if (script.start_result == 0) {
         state_->queue->Start(script.delivery_threads);
     }
     state_->stopped = false;
@@ -69,7 +94,8 @@ int vorn_comm_client::start_async() {
 }
 
 bool vorn_comm_client::is_connected() const {
-    const bool connected = vornint::Recorder::Instance().ClientScript(state_->key).connected != 0;
+    const bool connected = state_->link ? state_->link->Connected()
+                                        : vornint::Recorder::Instance().ClientScript(state_->key).connected != 0;
     vornint_entry entry = Entry(VORNINT_ASKED_CONNECTED);
     entry.returned = connected ? 1 : 0;
     vornint::Recorder::Instance().Record(state_->key, entry, nullptr);
@@ -78,7 +104,9 @@ bool vorn_comm_client::is_connected() const {
 
 int vorn_comm_client::send_event(event_priority priority, unsigned long long type, unsigned long long subtype,
                                  unsigned long long flags, const char* json, int wait) {
-    const int result = vornint::Recorder::Instance().ClientScript(state_->key).send_event_result;
+    const int result = state_->link
+                           ? state_->link->SendEvent(static_cast<int>(priority), type, subtype, flags, json, wait)
+                           : vornint::Recorder::Instance().ClientScript(state_->key).send_event_result;
     vornint_entry entry = Entry(VORNINT_SENT_EVENT);
     entry.priority = static_cast<int>(priority);
     entry.type = type;
@@ -91,6 +119,16 @@ int vorn_comm_client::send_event(event_priority priority, unsigned long long typ
 }
 
 int vorn_comm_client::send_command(int command, const char* argument, command_result* result, int timeout_ms) {
+    if (state_->link) {
+        const int returned = state_->link->SendCommand(command, argument, result, timeout_ms);
+        vornint_entry entry = Entry(VORNINT_SENT_COMMAND);
+        entry.command = command;
+        entry.result_object = result;
+        entry.timeout_ms = timeout_ms;
+        entry.returned = returned;
+        vornint::Recorder::Instance().Record(state_->key, entry, argument);
+        return returned;
+    }
     const vornint::CommandAnswer answer = vornint::Recorder::Instance().Command(state_->key, command);
     vornint_entry entry = Entry(VORNINT_SENT_COMMAND);
     entry.command = command;
@@ -106,6 +144,10 @@ int vorn_comm_client::send_command(int command, const char* argument, command_re
 }
 
 void vorn_comm_client::stop() {
+    // The link first, so that nothing new is queued while the queue ends.
+    if (state_->link) {
+        state_->link->Stop();
+    }
     const vornint::DeliveryQueue::Ended ended = state_->queue->End();
     state_->stopped = true;
     vornint_entry entry = Entry(VORNINT_STOPPED);

@@ -109,9 +109,19 @@ typedef struct vornint_command_script {
     long long reply_code;
 } vornint_command_script;
 
-// Forgets the record, every client and every script. Clients still alive go on answering with the default
-// script but are no longer recorded or reachable.
+// Forgets the record, every client and every script, and the pipe of vornint_connect_to_agent. Clients still alive
+// go on answering as before but are no longer recorded or reachable.
 VORNINT_CONTROL_API void vornint_reset(void);
+
+// Connected mode: clients constructed from now on link to the simulated agent on this pipe instead of answering
+// from the script (null: follow the environment again). Without this call the environment chooses:
+// VORNINT_MODE=connected links to the pipe that VORN_AGENT_PIPE names, default \\.\pipe\vorn-agent.
+// A connected client records its calls as a scripted one does; start_async returns 0 at once and the client keeps
+// connecting in the background; is_connected, send_event and send_command answer from the link (without a
+// connection: false, ERROR_PIPE_NOT_CONNECTED); policies, removals and notifications arrive from the agent on
+// one delivery thread, in the agent's order, and notification 5 also when the connection is lost. Its scripts are not
+// used; vornint_deliver still reaches its queue.
+VORNINT_CONTROL_API void vornint_connect_to_agent(const wchar_t* pipe_name);
 
 // Script for one client index (also one not constructed yet) or, with VORNINT_ALL_CLIENTS, the default. Read at
 // each call, so a change reaches a living client. Without any script: start 0, not connected, send_event 0, one

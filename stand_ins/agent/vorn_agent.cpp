@@ -1,0 +1,96 @@
+// The process's one simulated agent, behind the entry points that its hosting programs call.
+#include "stand_ins/agent/vorn_agent.h"
+
+#include <windows.h>
+
+#include <mutex>
+#include <string>
+
+#include "stand_ins/agent/agent_files.h"
+#include "stand_ins/agent/agent_server.h"
+
+namespace {
+
+std::mutex& AgentMutex() {
+    static std::mutex* mutex = new std::mutex();
+    return *mutex;
+}
+
+// Never destroyed: a host may stop the agent from its own static destruction, in any order with ours.
+vorn_agent::AgentServer& Agent() {
+    static vorn_agent::AgentServer* agent = new vorn_agent::AgentServer();
+    return *agent;
+}
+
+std::wstring Environment(const wchar_t* name) {
+    wchar_t value[MAX_PATH * 2];
+    const DWORD length = GetEnvironmentVariableW(name, value, MAX_PATH * 2);
+    return length > 0 && length < MAX_PATH * 2 ? std::wstring(value, length) : std::wstring();
+}
+
+std::wstring ModuleFolder() {
+    HMODULE module = nullptr;
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                       reinterpret_cast<LPCWSTR>(&ModuleFolder), &module);
+    wchar_t path[MAX_PATH];
+    const DWORD length = GetModuleFileNameW(module, path, MAX_PATH);
+    std::wstring folder(path, length < MAX_PATH ? length : 0);
+    const size_t slash = folder.find_last_of(L"\\/");
+    return slash == std::wstring::npos ? std::wstring() : folder.substr(0, slash);
+}
+
+std::wstring Trimmed(const std::wstring& text) {
+    const size_t first = text.find_first_not_of(L" \t\r\n");
+    const size_t last = text.find_last_not_of(L" \t\r\n");
+    return first == std::wstring::npos ? std::wstring() : text.substr(first, last - first + 1);
+}
+
+// The two lines of vorn_agent_dir.txt beside the module: the state folder and, optionally, the pipe name.
+void ReadDirectionsFile(std::wstring& state_dir, std::wstring& pipe_name) {
+    const std::wstring folder = ModuleFolder();
+    std::string text;
+    if (folder.empty() || vorn_agent::ReadWholeFile(folder + L"\\vorn_agent_dir.txt", 4096, text) != 0) {
+        return;
+    }
+    const std::wstring wide = vorn_agent::FromUtf8(text);
+    const size_t end = wide.find(L'\n');
+    state_dir = Trimmed(wide.substr(0, end));
+    pipe_name = end == std::wstring::npos ? std::wstring() : Trimmed(wide.substr(end + 1));
+    const bool absolute = state_dir.size() > 1 && (state_dir[1] == L':' || state_dir[0] == L'\\');
+    if (!state_dir.empty() && !absolute) {
+        state_dir = folder + L"\\" + state_dir;
+    }
+}
+
+}  // namespace
+
+extern "C" unsigned long vorn_agent_start_on(const wchar_t* state_dir, const wchar_t* pipe_name) {
+    vorn_agent::AgentOptions options;
+    std::wstring file_dir;
+    std::wstring file_pipe;
+    ReadDirectionsFile(file_dir, file_pipe);
+    options.state_dir =
+        state_dir != nullptr && *state_dir != L'\0' ? std::wstring(state_dir) : Environment(L"VORN_AGENT_DIR");
+    if (options.state_dir.empty()) {
+        options.state_dir = file_dir;
+    }
+    options.pipe_name =
+        pipe_name != nullptr && *pipe_name != L'\0' ? std::wstring(pipe_name) : Environment(L"VORN_AGENT_PIPE");
+    if (options.pipe_name.empty()) {
+        options.pipe_name = file_pipe.empty() ? std::wstring(vorn_agent::kDefaultPipeName) : file_pipe;
+    }
+    std::lock_guard<std::mutex> lock(AgentMutex());
+    return Agent().Start(options);
+}
+
+extern "C" unsigned long vorn_agent_start(const wchar_t* state_dir) { return vorn_agent_start_on(state_dir, nullptr); }
+
+extern "C" void vorn_agent_stop(void) {
+    std::lock_guard<std::mutex> lock(AgentMutex());
+    Agent().Stop();
+}
+
+extern "C" int vorn_agent_running(void) {
+    std::lock_guard<std::mutex> lock(AgentMutex());
+    return Agent().Running() ? 1 : 0;
+}
