@@ -14,6 +14,7 @@
 #include "interfaces/interface_ids.h"
 #include "interfaces/service.h"
 #include "service_host/service_impl.h"
+#include "support/strings/utf8.h"
 #include "tests/plugin_loader.h"
 #include "tests/service_host/written_lines.h"
 #include "tests/test_process.h"
@@ -98,13 +99,6 @@ DWORD OpenServiceError() {
     }
     CloseServiceHandle(manager);
     return error;
-}
-
-std::string Utf8(const std::wstring& text) {
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    std::string out(size > 0 ? size - 1 : 0, '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, out.data(), size, nullptr, nullptr);
-    return out;
 }
 
 // The stand-in's record: one line per run, module path, command line and current directory, tab-separated.
@@ -271,7 +265,9 @@ TEST_F(ServiceThroughPlugin, RunsTheExecutableOfTheDirectoryWithItsQuotedPathAnd
         wchar_t current[MAX_PATH];
         GetCurrentDirectoryW(MAX_PATH, current);
         SetCurrentDirectoryW(here);
-        expected.push_back({Utf8(folder.Executable()), Utf8(L"\"" + c.application + L"\" /install"), Utf8(current)});
+        expected.push_back({qv::ToUtf8(folder.Executable().c_str()).GetString(),
+                            qv::ToUtf8((L"\"" + c.application + L"\" /install").c_str()).GetString(),
+                            qv::ToUtf8(current).GetString()});
     }
     // Which file ran is compared with either separator: how a module path is spelled is the loader's choice.
     std::vector<std::vector<std::string>> runs = ReadRuns(folder.Record());
