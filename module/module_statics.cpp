@@ -6,6 +6,8 @@
 // At unload the declarations unregister in reverse order, the last one frees the registry, and the log
 // handle's release unloads log.dll unless an object still alive holds the binder.
 #include "module/exported_object_declaration.h"
+#include "service_host/al.h"
+#include "service_host/service_impl.h"
 #include "support/logging/log_handle.h"
 
 namespace {
@@ -16,5 +18,8 @@ struct ModuleLogHandle {
 };
 
 ModuleLogHandle g_module_log;
+
+ExportedSingletonDeclaration<Endpoint::Vorn::NG::AL> g_al_declaration(L"Vorn.AL");
+ExportedObjectDeclaration<Endpoint::Vorn::NG::ServiceImpl> g_service_declaration(L"Vorn.Service");
 
 }  // namespace

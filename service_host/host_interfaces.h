@@ -12,6 +12,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "support/strings/qv_string.h"
+
 namespace Product {
 
 struct IComponentManager;
@@ -71,10 +73,9 @@ struct LoggerSettings {
     std::uint8_t gap1[7];
     std::int32_t max_size;
     std::uint32_t reserved12;
-    // TODO: becomes the wide qv::StringT (qv::StringT<wchar_t, qv::StringMemMgr, qv::ChTraitsCRT<wchar_t>, 1>,
-    // from support/strings/qv_string.h) once that type is in the tree. The host assigns the directory through
-    // it; it is one pointer wide, so this member holds its place meanwhile.
-    void* log_dir;
+    // The host assigns the directory through the string, which grows through the memory manager recorded in
+    // its block, so a buffer made on either side can be grown or freed by the other.
+    qv::WString log_dir;
     std::uint32_t reserved24;
     std::uint32_t reserved28;
     std::uint32_t reserved32;

@@ -3,9 +3,14 @@
 
 #include <cstdio>
 #include <cwchar>
+#include <cwctype>
 #include <string>
+#include <vector>
 
 #include "interfaces/interface_ids.h"
+#include "interfaces/serv_plugin.h"
+#include "interfaces/service.h"
+#include "service_host/host_interfaces.h"
 
 namespace {
 
@@ -44,7 +49,8 @@ bool LoadPlugin(const std::wstring& path, Plugin& plugin) {
         std::wprintf(L"could not load %ls (error %lu)\n", path.c_str(), GetLastError());
         return false;
     }
-    plugin.create = reinterpret_cast<CreateFn>(reinterpret_cast<void*>(GetProcAddress(plugin.module, "QvCreateObject")));
+    plugin.create =
+        reinterpret_cast<CreateFn>(reinterpret_cast<void*>(GetProcAddress(plugin.module, "QvCreateObject")));
     plugin.destroy =
         reinterpret_cast<DestroyFn>(reinterpret_cast<void*>(GetProcAddress(plugin.module, "QvDestroyObject")));
     if (plugin.create == nullptr || plugin.destroy == nullptr) {
@@ -71,6 +77,153 @@ int CreateEach(const Plugin& plugin) {
     return 0;
 }
 
+// ---- agent start|stop: "Vorn.AL" with a host of the tool's own --------------------------------------------
+
+std::wstring ToolFolder() {
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring p(path);
+    return p.substr(0, p.find_last_of(L'\\') + 1);
+}
+
+// The logger plug-in a host would offer: info and above, one 10 MB file in a "logs" folder beside the tool.
+struct ToolLogger final : Product::ILoggerConfiguration {
+    void reserved0() override {}
+    void reserved1() override {}
+    void reserved2() override {}
+    void reserved4() override {}
+    unsigned long fill(Product::LoggerSettings* settings) override {
+        const std::wstring dir = ToolFolder() + L"logs";
+        settings->enabled = 1;
+        settings->level_mask = 0x1C;
+        settings->max_size = 10240;
+        settings->log_dir = dir.c_str();
+        std::wprintf(L"host logger settings handed out: enabled, level mask 0x1C, max size 10240, directory %ls\n",
+                     dir.c_str());
+        return 0;
+    }
+    unsigned long subscribe(IEvents*, unsigned long) override {
+        std::wprintf(L"the agent loader asked to hear of logger setting changes\n");
+        return 0;
+    }
+    unsigned long unsubscribe(IEvents*, unsigned long) override {
+        std::wprintf(L"the agent loader no longer listens for logger setting changes\n");
+        return 0;
+    }
+};
+
+struct ToolManager final : Product::IComponentManager {
+    unsigned long get(const wchar_t* name, const GUID* iid, void** plugin) override {
+        if (std::wcscmp(name, L"Product.Configuration.Logger") != 0 || iid == nullptr ||
+            !Endpoint::Vorn::SameInterfaceId(*iid, Endpoint::Vorn::IID_ILoggerConfiguration)) {
+            std::wprintf(L"the agent loader asked for an unknown plug-in %ls\n", name);
+            return ERROR_NOT_FOUND;
+        }
+        *plugin = static_cast<Product::ILoggerConfiguration*>(&logger);
+        return 0;
+    }
+    unsigned long release(const wchar_t*) override { return 0; }
+    ToolLogger logger;
+};
+
+struct ToolHost final : Product::IHost {
+    void reserved0() override {}
+    Product::IComponentManager* GetComponentManager() override { return &manager; }
+    ToolManager manager;
+};
+
+// "agent start [SECONDS]" runs the agent in this process for that long (5 s by default) and stops it again;
+// "agent stop" tells an agent of this process to stop. The agent lives only as long as the tool.
+int RunAgentCommand(const Plugin& plugin, const std::vector<std::wstring>& words) {
+    const bool start = words.size() >= 2 && words[1] == L"start";
+    if (!start && !(words.size() == 2 && words[1] == L"stop")) {
+        std::wprintf(L"usage: qvhost agent start [SECONDS] | agent stop\n");
+        return 2;
+    }
+    void* object = nullptr;
+    const unsigned long created = plugin.create(L"Vorn.AL", Endpoint::Vorn::IID_IServPlugin, &object);
+    if (created != 0) {
+        std::wprintf(L"Vorn.AL is not available (result %lu)\n", created);
+        return 1;
+    }
+    auto* agent = static_cast<IServPlugin*>(object);
+    ToolHost host;
+    std::wprintf(L"agent loader initialised (result %lu)\n", agent->Init(&host));
+    if (start) {
+        const unsigned long seconds = words.size() >= 3 ? std::wcstoul(words[2].c_str(), nullptr, 10) : 5;
+        std::wprintf(L"agent service started (result %lu); running for %lu s\n", agent->Start(), seconds);
+        Sleep(seconds * 1000);
+    }
+    agent->Stop();
+    std::wprintf(L"agent service stopped\n");
+    agent->UnInit();
+    plugin.destroy(L"Vorn.AL", object);
+    return 0;
+}
+
+// ---- service install DIR | uninstall DIR | status: "Vorn.Service" ---------------------------------------------
+
+std::wstring ErrorText(unsigned long code) {
+    wchar_t text[512] = {};
+    const DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
+                                        text, 512, nullptr);
+    std::wstring result(text, length);
+    while (!result.empty() && std::iswspace(result.back())) {
+        result.pop_back();
+    }
+    return result.empty() ? L"no description" : result;
+}
+
+int RunServiceCommand(const Plugin& plugin, const std::vector<std::wstring>& words) {
+    const std::wstring verb = words.size() >= 2 ? words[1] : L"";
+    const bool with_directory = verb == L"install" || verb == L"uninstall";
+    if (!(with_directory && words.size() == 3) && !(verb == L"status" && words.size() == 2)) {
+        std::wprintf(L"usage: qvhost service install DIR | service uninstall DIR | service status\n");
+        return 2;
+    }
+    void* object = nullptr;
+    const unsigned long created = plugin.create(L"Vorn.Service", Endpoint::Vorn::IID_IService, &object);
+    if (created != 0) {
+        std::wprintf(L"Vorn.Service is not available (result %lu)\n", created);
+        return 1;
+    }
+    auto* service = static_cast<Endpoint::Vorn::IService*>(object);
+    service->Init();
+    int rc = 0;
+    if (with_directory) {
+        const qv::WString directory(words[2].c_str());
+        const unsigned long result = verb == L"install" ? service->Install(directory) : service->Uninstall(directory);
+        if (result == 0) {
+            std::wprintf(L"%ls from %ls succeeded\n", verb.c_str(), words[2].c_str());
+        } else {
+            std::wprintf(L"%ls from %ls failed: result %lu (%ls)\n", verb.c_str(), words[2].c_str(), result,
+                         ErrorText(result).c_str());
+            rc = 1;
+        }
+    } else {
+        qv::WString name;
+        service->GetExecutableName(name);
+        std::wprintf(L"the agent's service is %ls (executable %ls)\n",
+                     service->IsInstalled() ? L"installed" : L"not installed", name.GetString());
+    }
+    service->Uninit();
+    plugin.destroy(L"Vorn.Service", object);
+    return rc;
+}
+
+// The command words, "--plugin PATH" left out.
+std::vector<std::wstring> CommandWords(int argc, wchar_t** argv) {
+    std::vector<std::wstring> words;
+    for (int i = 1; i < argc; ++i) {
+        if (std::wcscmp(argv[i], L"--plugin") == 0) {
+            ++i;
+        } else {
+            words.push_back(argv[i]);
+        }
+    }
+    return words;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -80,11 +233,25 @@ int wmain(int argc, wchar_t** argv) {
             path = argv[i + 1];
         }
     }
+    const std::vector<std::wstring> words = CommandWords(argc, argv);
+    if (!words.empty() && words[0] != L"agent" && words[0] != L"service") {
+        std::wprintf(
+            L"usage: qvhost [--plugin PATH] [agent start [SECONDS] | agent stop | service install DIR |\n"
+            L"              service uninstall DIR | service status]\n");
+        return 2;
+    }
     Plugin plugin;
     if (!LoadPlugin(path, plugin)) {
         return 1;
     }
-    int rc = CreateEach(plugin);
+    int rc = 0;
+    if (words.empty()) {
+        rc = CreateEach(plugin);
+    } else if (words[0] == L"agent") {
+        rc = RunAgentCommand(plugin, words);
+    } else {
+        rc = RunServiceCommand(plugin, words);
+    }
     FreeLibrary(plugin.module);
     return rc;
 }
