@@ -9,6 +9,7 @@
 #include <cwchar>
 #include <string>
 
+#include "stand_ins/agent/vorn_agent.h"
 #include "support/unique_resource.h"
 
 namespace {
@@ -146,8 +147,14 @@ void WINAPI ServiceMain(DWORD, wchar_t**) {
     if (g_status_handle == nullptr) {
         return;
     }
+    // The simulated agent runs when a state folder is named (vorn_agent_dir.txt beside this file, since the
+    // service control manager passes no environment of the installer's); without one the service only idles.
+    const unsigned long agent = vorn_agent_start(nullptr);
     ReportState(SERVICE_RUNNING);
     WaitForSingleObject(g_stop_event.get(), INFINITE);
+    if (agent == ERROR_SUCCESS) {
+        vorn_agent_stop();
+    }
     ReportState(SERVICE_STOPPED);
 }
 

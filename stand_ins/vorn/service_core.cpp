@@ -3,6 +3,8 @@
 
 #include <utility>
 
+#include "stand_ins/agent/vorn_agent.h"
+
 namespace vorn_stand_in {
 
 void ServiceCore::SetInitialLogSettings(LogSettings settings) {
@@ -13,11 +15,18 @@ void ServiceCore::SetInitialLogSettings(LogSettings settings) {
 void ServiceCore::StartAsync() {
     qv::CriticalSectionGuard guard(lock_);
     running_ = true;
+    // The simulated agent serves when a state folder is named (VORN_AGENT_DIR or vorn_agent_dir.txt beside
+    // vorn.dll); without one the service only records that it runs.
+    agent_started_ = vorn_agent_start(nullptr) == ERROR_SUCCESS;
 }
 
 void ServiceCore::Stop() {
     qv::CriticalSectionGuard guard(lock_);
     running_ = false;
+    if (agent_started_) {
+        vorn_agent_stop();
+        agent_started_ = false;
+    }
 }
 
 bool ServiceCore::Running() {

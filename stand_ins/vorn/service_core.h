@@ -14,8 +14,8 @@ struct LogSettings {
     int max_files = 0;
 };
 
-// Today it only keeps the initial log settings and whether it runs; an agent simulated inside the process
-// will start and stop here, so the recorder never has to change for it.
+// Keeps the initial log settings and whether it runs, and starts and stops the simulated agent inside the
+// process, so the recorder never has to know about it.
 class ServiceCore {
 public:
     void SetInitialLogSettings(LogSettings settings);
@@ -27,6 +27,7 @@ private:
     qv::CriticalSection lock_;
     LogSettings initial_settings_;
     bool running_ = false;
+    bool agent_started_ = false;
 };
 
 ServiceCore& Core();
