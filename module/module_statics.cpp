@@ -6,6 +6,7 @@
 // At unload the declarations unregister in reverse order, the last one frees the registry, and the log
 // handle's release unloads log.dll unless an object still alive holds the binder.
 #include "module/exported_object_declaration.h"
+#include "settings/settings_impl.h"
 #include "support/logging/log_handle.h"
 
 namespace {
@@ -16,5 +17,7 @@ struct ModuleLogHandle {
 };
 
 ModuleLogHandle g_module_log;
+
+ExportedObjectDeclaration<Endpoint::Vorn::NG::SettingsImpl> g_settings_declaration(L"Vorn.Settings");
 
 }  // namespace
