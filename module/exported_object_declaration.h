@@ -6,7 +6,8 @@
 #include "interfaces/interface_ids.h"
 #include "module/exported_object_registry.h"
 
-// Registers itself while the module loads, unregisters while it unloads.
+// Registers itself while the module loads. Each declaration unregisters its name first thing in its own
+// destructor (the singleton deletes its instance only after that); the base then releases the registry.
 class ExportedDeclarationBase : public IObjectConstructor {
 protected:
     explicit ExportedDeclarationBase(const wchar_t* name) {
@@ -14,10 +15,7 @@ protected:
         name_ = name;
         registry_.Get()->Register(name_.c_str(), this);
     }
-    ~ExportedDeclarationBase() {
-        registry_.Get()->Unregister(name_.c_str());
-        registry_.Release();
-    }
+    ~ExportedDeclarationBase() { registry_.Release(); }
     ExportedDeclarationBase(const ExportedDeclarationBase&) = delete;
     ExportedDeclarationBase& operator=(const ExportedDeclarationBase&) = delete;
 
@@ -35,6 +33,7 @@ template <typename T>
 class ExportedObjectDeclaration final : public ExportedDeclarationBase {
 public:
     explicit ExportedObjectDeclaration(const wchar_t* name) : ExportedDeclarationBase(name) {}
+    ~ExportedObjectDeclaration() { registry_.Get()->Unregister(name_.c_str()); }
 
     IQvBaseInterface* Create() override { return AsBase(new T()); }
 

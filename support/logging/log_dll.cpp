@@ -101,7 +101,7 @@ CLogDLL::~CLogDLL() {
 }
 
 HRESULT CLogDLL::Write(short step, const unsigned int* level, HMODULE module, const wchar_t* function,
-                       const wchar_t* format, ...) noexcept {
+                       const wchar_t* format, ...) {
     va_list args;
     va_start(args, format);
     HRESULT hr = WriteV(step, level, module, function, format, args);
@@ -110,7 +110,7 @@ HRESULT CLogDLL::Write(short step, const unsigned int* level, HMODULE module, co
 }
 
 HRESULT CLogDLL::WriteV(short step, const unsigned int* level, HMODULE module, const wchar_t* function,
-                        const wchar_t* format, va_list args) noexcept {
+                        const wchar_t* format, va_list args) {
     return LogWrite_(step, level, module, function, format, args);
 }
 

@@ -22,11 +22,12 @@ public:
     CLogDLL(const CLogDLL&) = delete;
     CLogDLL& operator=(const CLogDLL&) = delete;
 
-    // Forwards one line to LogWrite; its result is not looked at by any caller.
-    HRESULT Write(short step, const unsigned int* level, HMODULE module, const wchar_t* function,
-                  const wchar_t* format, ...) noexcept;
+    // Forwards one line to LogWrite; its result is not looked at by any caller. Whatever log.dll throws
+    // passes through to the caller, which releases its handle on the way out.
+    HRESULT Write(short step, const unsigned int* level, HMODULE module, const wchar_t* function, const wchar_t* format,
+                  ...);
     HRESULT WriteV(short step, const unsigned int* level, HMODULE module, const wchar_t* function,
-                   const wchar_t* format, va_list args) noexcept;
+                   const wchar_t* format, va_list args);
 
     HMODULE Module() const noexcept { return module_.get(); }
 

@@ -12,38 +12,23 @@
 namespace logging {
 
 void WriteMessage(unsigned int level, const wchar_t* function, const wchar_t* format, ...) noexcept {
+    // Read without the lock: a message racing with the final release may be dropped, and a message never
+    // loads log.dll by itself.
     if (LogHandle::UserCount() == 0) {
         return;
     }
+    va_list args;
+    va_start(args, format);
     try {
         LogHandle handle;
         CLogDLL* binder = handle.Acquire();
         const unsigned int level_value = level;
-        va_list args;
-        va_start(args, format);
         binder->WriteV(0, &level_value, ThisModule(), function, format, args);
-        va_end(args);
     } catch (...) {
-        // A line that cannot be written (no memory for a binder) is dropped; logging never fails an operation.
+        // No memory for a binder, or log.dll threw: the line is lost; logging never fails an operation.
     }
+    va_end(args);
 }
-
-namespace {
-
-void WriteTraceLine(short step, const wchar_t* function, const wchar_t* format, ...) noexcept {
-    try {
-        LogHandle handle;
-        CLogDLL* binder = handle.Acquire();
-        const unsigned int level_value = LevelTrace;
-        va_list args;
-        va_start(args, format);
-        binder->WriteV(step, &level_value, ThisModule(), function, format, args);
-        va_end(args);
-    } catch (...) {
-    }
-}
-
-}  // namespace
 
 TraceScope::TraceScope(const wchar_t* function) noexcept : start_tick_(timeGetTime()) {
     display_name_[0] = L'\0';
@@ -53,12 +38,27 @@ TraceScope::TraceScope(const wchar_t* function) noexcept : start_tick_(timeGetTi
         wcscat_s(display_name_, 260, L"()");
         wcsncpy_s(function_name_, 260, function, _TRUNCATE);
     }
-    WriteTraceLine(+1, function_name_, L"-> %s", display_name_);
+    try {
+        LogHandle handle;
+        CLogDLL* binder = handle.Acquire();
+        const unsigned int level_value = LevelTrace;
+        binder->Write(+1, &level_value, ThisModule(), function_name_, L"-> %s", display_name_);
+    } catch (...) {
+    }
 }
 
 TraceScope::~TraceScope() {
-    const std::uint32_t elapsed = timeGetTime() - start_tick_;
-    WriteTraceLine(-1, function_name_, L"<- %s [%d]", display_name_, static_cast<int>(elapsed));
+    try {
+        // Acquired before the clock is read: should the binder have to be built again, that time belongs
+        // to the operation's figure too.
+        LogHandle handle;
+        CLogDLL* binder = handle.Acquire();
+        const std::uint32_t elapsed = timeGetTime() - start_tick_;
+        const unsigned int level_value = LevelTrace;
+        binder->Write(-1, &level_value, ThisModule(), function_name_, L"<- %s [%d]", display_name_,
+                      static_cast<int>(elapsed));
+    } catch (...) {
+    }
 }
 
 }  // namespace logging
