@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "settings/json_composed_serializer.h"
+#include "support/logging/log_handle.h"
+#include "tests/settings/log_lines.h"
 #include "tests/settings/record_text.h"
 
 using Endpoint::Vorn::NG::JsonComposedSerializer;
@@ -235,21 +237,47 @@ const LoadCase kLoadCases[] = {
      {"srvaddrlist", "conn"}},
 };
 
-TEST(SettingsLoader, LoadsEachDocumentAsFarAsItIsValid) {
+// Holds the log binder, as the plug-in's module does, so that the loader's warnings reach the stand-in log.dll.
+class SettingsLoader : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(log_.Valid());
+        handle_.Acquire();
+        log_.Clear();
+    }
+    void TearDown() override { handle_.Release(); }
+
+    static std::vector<settings_test::LogLine> Warnings(const std::vector<std::string>& keys) {
+        std::vector<settings_test::LogLine> lines;
+        for (const std::string& key : keys) {
+            lines.push_back(
+                {0x08, L"JsonComposedSerializer::Load", L"Failed to load subnode " + settings_test::Wide(key)});
+        }
+        return lines;
+    }
+
+    settings_test::LogRecords log_;
+    logging::LogHandle handle_;
+};
+
+TEST_F(SettingsLoader, LoadsEachDocumentAsFarAsItIsValidAndNamesEachFailingNodeInnermostFirst) {
     for (const LoadCase& c : kLoadCases) {
         SCOPED_TRACE(c.name);
+        log_.Clear();
         Record record = OldRecord();
         EXPECT_EQ(LoadRecord(c.document, record), c.loaded);
         EXPECT_EQ(RecordText(record), c.record);
+        EXPECT_EQ(log_.Messages(), Warnings(c.warnings));
+        EXPECT_TRUE(log_.Traces().empty());
     }
 }
 
-TEST(SettingsLoader, OldRecordTextMatchesTheSentinelRecord) {
+TEST(SettingsRecordText, OldRecordTextMatchesTheSentinelRecord) {
     // The table above is written against this text; a drift here would make it compare the wrong thing.
     EXPECT_EQ(RecordText(OldRecord()), kOldRecordText);
 }
 
-TEST(SettingsLoader, CustomDataOfEveryJsonTypeIsKeptAsStyledTextOfThatValue) {
+TEST_F(SettingsLoader, CustomDataOfEveryJsonTypeIsKeptAsStyledTextOfThatValue) {
     for (const char* value : {R"({"k":[1,"two",{"three":3}]})", "[1,2]", "\"text\"", "5", "-5", "2.5", "true", "false",
                               "{}", "[]", "\"\""}) {
         SCOPED_TRACE(value);
@@ -263,7 +291,7 @@ TEST(SettingsLoader, CustomDataOfEveryJsonTypeIsKeptAsStyledTextOfThatValue) {
     }
 }
 
-TEST(SettingsLoader, CustomDataAbsentNullOrAfterAFailureLeavesTheFieldAlone) {
+TEST_F(SettingsLoader, CustomDataAbsentNullOrAfterAFailureLeavesTheFieldAlone) {
     for (const std::string& document : {Doc(kMinConn, kMinId), Doc(kMinConn, kMinId + R"(,"customdata":null)"),
                                         Doc(kMinConn, kMinId + R"(,"token":{},"customdata":{"k":1})"),
                                         Doc(R"("srvaddrlist":5)", kMinId + R"(,"customdata":{"k":1})")}) {
@@ -274,7 +302,7 @@ TEST(SettingsLoader, CustomDataAbsentNullOrAfterAFailureLeavesTheFieldAlone) {
     }
 }
 
-TEST(SettingsLoader, TextIsConvertedFromUtf8) {
+TEST_F(SettingsLoader, TextIsConvertedFromUtf8) {
     Record record = OldRecord();
     ASSERT_TRUE(LoadRecord(Doc(R"("srvaddrlist":["h\u00f6st.example"])", kMinId + u8R"(,"token":"Zürich €")"), record));
     ASSERT_EQ(record.conn.srvaddrlist.size(), 1u);
@@ -282,7 +310,7 @@ TEST(SettingsLoader, TextIsConvertedFromUtf8) {
     EXPECT_EQ(std::wstring(record.id.token.GetString()), L"Z\u00fcrich \u20ac");
 }
 
-TEST(SettingsLoader, ASerializerWithoutANodeLoadsNothingAndResetsNothing) {
+TEST_F(SettingsLoader, ASerializerWithoutANodeLoadsNothingAndResetsNothing) {
     Json::Value document = Parsed(R"({"custid":"c","appid":1})");
     for (JsonComposedSerializer serializer :
          {JsonComposedSerializer(nullptr, ""), JsonComposedSerializer(&document, nullptr)}) {
@@ -304,9 +332,10 @@ TEST(SettingsLoader, ASerializerWithoutANodeLoadsNothingAndResetsNothing) {
         EXPECT_EQ(list.size(), 1u);
         EXPECT_EQ(RecordText(record), kOldRecordText);
     }
+    EXPECT_TRUE(log_.Messages().empty()) << "a serializer without a node fails silently";
 }
 
-TEST(SettingsLoader, AnEmptyPathReadsTheParentAndAPathMakesTheNodeInTheDocument) {
+TEST_F(SettingsLoader, AnEmptyPathReadsTheParentAndAPathMakesTheNodeInTheDocument) {
     Json::Value document = Parsed(R"({"custid":"c","appid":7,"gone":null})");
     JsonComposedSerializer root(&document, "");
     qv::WString custid;

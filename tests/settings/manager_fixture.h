@@ -14,6 +14,7 @@
 #include "interfaces/settings_manager.h"
 #include "stand_ins/vornint/vornint_control.h"
 #include "tests/plugin_loader.h"
+#include "tests/settings/log_lines.h"
 
 namespace settings_test {
 
@@ -64,6 +65,8 @@ protected:
         void* object = nullptr;
         ASSERT_EQ(plugin_.Create(L"Vorn.Settings", Endpoint::Vorn::IID_ISettingsManager, &object), 0u);
         manager_ = static_cast<Endpoint::Vorn::Settings::IManager*>(object);
+        ASSERT_TRUE(log_.Valid());
+        log_.Clear();
     }
     void TearDown() override {
         DestroyManager();
@@ -91,6 +94,7 @@ protected:
     }
 
     PluginLoader plugin_;
+    LogRecords log_;
     Endpoint::Vorn::Settings::IManager* manager_ = nullptr;
 };
 

@@ -15,6 +15,7 @@ using namespace Endpoint::Vorn;
 using settings_test::Bounded;
 using settings_test::kOldRecordText;
 using settings_test::kWaitMs;
+using settings_test::LogLine;
 using settings_test::OldRecord;
 using settings_test::Pending;
 using settings_test::RecordText;
@@ -28,6 +29,36 @@ constexpr char kValidSettings[] =
 constexpr char kValidSettingsText[] =
     "srvaddr=s.example list=[a.example] storeevs=1 timesec=30 proxy=old:98:old:old | appid=5 custid=c1 userid=u1 "
     "groupid=old token=old";
+
+const std::wstring kInit = L"Endpoint::Vorn::NG::SettingsImpl::Init";
+const std::wstring kRead = L"Endpoint::Vorn::NG::SettingsImpl::Read";
+const std::wstring kUpdate = L"Endpoint::Vorn::NG::SettingsImpl::Update";
+const std::wstring kNotification = L"Endpoint::Vorn::NG::SettingsImpl::on_notification";
+const std::wstring kWaitVorn = L"Endpoint::Vorn::NG::SettingsImpl::WaitVorn";
+constexpr unsigned int kError = 0x04;
+constexpr unsigned int kWarning = 0x08;
+constexpr unsigned int kTrace = 0x20;
+
+// The functions whose trace lines were written, entry and exit checked to pair up in order.
+std::vector<std::wstring> TracedFunctions(const std::vector<LogLine>& traces) {
+    std::vector<std::wstring> functions;
+    std::vector<std::wstring> open;
+    for (const LogLine& line : traces) {
+        EXPECT_EQ(line.level, kTrace);
+        if (line.text == L"-> " + line.function + L"()") {
+            functions.push_back(line.function);
+            open.push_back(line.function);
+        } else {
+            EXPECT_EQ(line.text.rfind(L"<- " + line.function + L"() [", 0), 0u) << "unexpected trace line";
+            EXPECT_FALSE(open.empty() || open.back() != line.function) << "exit without its entry";
+            if (!open.empty()) {
+                open.pop_back();
+            }
+        }
+    }
+    EXPECT_TRUE(open.empty()) << "a traced operation was not left";
+    return functions;
+}
 
 std::vector<int> Kinds(const std::vector<vornint::Entry>& entries) {
     std::vector<int> kinds;
@@ -88,6 +119,14 @@ TEST_F(SettingsManager, InitMakesClientTwelveNamedVornRegistersStartsAndAsksOnce
     EXPECT_EQ(entries[0].text, "vorn");
     EXPECT_NE(entries[1].data.handler, nullptr);
     EXPECT_EQ(Client(0).running, 1);
+    EXPECT_TRUE(log_.Messages().empty());
+    EXPECT_EQ(TracedFunctions(log_.Traces()), std::vector<std::wstring>{kInit});
+}
+
+TEST_F(SettingsManager, InitSaysSoWhenTheClientIsAlreadyConnected) {
+    ScriptClient(VORNINT_ALL_CLIENTS, 0, true);
+    ASSERT_EQ(manager_->Init(), 0u);
+    EXPECT_EQ(log_.Messages(), (std::vector<LogLine>{{kTrace, kInit, L"vorn is allready connected"}}));
 }
 
 TEST_F(SettingsManager, InitPassesOnAFailedStartWithoutAskingForTheConnection) {
@@ -95,6 +134,7 @@ TEST_F(SettingsManager, InitPassesOnAFailedStartWithoutAskingForTheConnection) {
     EXPECT_EQ(manager_->Init(), 1722u);
     EXPECT_TRUE(vornint::Entries(VORNINT_ASKED_CONNECTED).empty());
     EXPECT_EQ(Client(0).destroyed, 0) << "the client stays in place";
+    EXPECT_EQ(log_.Messages(), (std::vector<LogLine>{{kError, kInit, L"failed to start vorn client. error [1722]"}}));
 }
 
 TEST_F(SettingsManager, BeforeInitNothingReachesTheAgentLibrary) {
@@ -112,10 +152,16 @@ TEST_F(SettingsManager, BeforeInitNothingReachesTheAgentLibrary) {
 
 TEST_F(SettingsManager, UpdateWithNullReturnsAtOnceEvenWhileTheServerIsDown) {
     ASSERT_EQ(manager_->Init(), 0u);
+    log_.Clear();
     Pending update([&] { return manager_->Update(nullptr); });
     ASSERT_TRUE(update.ReturnsWithin(kWaitMs));
     EXPECT_EQ(update.Result(), static_cast<unsigned long>(ERROR_INVALID_PARAMETER));
     EXPECT_TRUE(vornint::Entries(VORNINT_SENT_COMMAND).empty());
+    // Only Update's own two trace lines: no wait, no message.
+    EXPECT_TRUE(log_.Messages().empty());
+    const auto traces = log_.Traces();
+    EXPECT_EQ(traces.size(), 2u);
+    EXPECT_EQ(TracedFunctions(traces), std::vector<std::wstring>{kUpdate});
 }
 
 TEST_F(SettingsManager, UpdateRefusesADataObjectItDidNotMake) {
@@ -128,6 +174,7 @@ TEST_F(SettingsManager, UpdateRefusesADataObjectItDidNotMake) {
 
 TEST_F(SettingsManager, UpdateBlocksUntilTheAgentSaysItsServerIsUp) {
     ASSERT_EQ(manager_->Init(), 0u);
+    log_.Clear();
     Settings::IData* data = manager_->CreateData();
     {
         Pending update([&] { return manager_->Update(data); });
@@ -143,6 +190,17 @@ TEST_F(SettingsManager, UpdateBlocksUntilTheAgentSaysItsServerIsUp) {
         ASSERT_TRUE(update.ReturnsWithin(kWaitMs));
         EXPECT_EQ(update.Result(), 0u);
     }
+    const auto delivered = vornint::Entries(VORNINT_DELIVERED);
+    ASSERT_EQ(delivered.size(), 4u);
+    const DWORD agent_thread = delivered[0].data.thread_id;
+    EXPECT_NE(agent_thread, GetCurrentThreadId());
+    EXPECT_EQ(log_.Messages(agent_thread), (std::vector<LogLine>{{kTrace, kNotification, L"id[3] json: {}"},
+                                                                 {kTrace, kNotification, L"id[7] json: (null)"},
+                                                                 {kTrace, kNotification, L"id[5] json: {}"},
+                                                                 {kTrace, kNotification, L"vorn server down"},
+                                                                 {kTrace, kNotification, L"id[4] json: {}"},
+                                                                 {kTrace, kNotification, L"vorn server up"}}));
+    EXPECT_EQ(TracedFunctions(log_.Traces(agent_thread)), std::vector<std::wstring>(4, kNotification));
     const auto sent = vornint::Entries(VORNINT_SENT_COMMAND);
     ASSERT_EQ(sent.size(), 1u);
     EXPECT_EQ(sent[0].data.command, 2);
@@ -178,7 +236,12 @@ TEST_F(SettingsManager, UpdatePassesOnTheAgentLibrarysResult) {
     ScriptReply(2, 1460, nullptr, 0);
     ASSERT_EQ(manager_->Init(), 0u);
     Settings::IData* data = manager_->CreateData();
+    log_.Clear();
     EXPECT_EQ(Bounded([&] { return manager_->Update(data); }), 1460u);
+    EXPECT_EQ(log_.Messages(), (std::vector<LogLine>{{kTrace, kWaitVorn, L"wait_result [0]"},
+                                                     {kTrace, kUpdate, L"send vorn settings: null\n"},
+                                                     {kError, kUpdate, L"send_command result [1460]"}}));
+    EXPECT_EQ(TracedFunctions(log_.Traces()), (std::vector<std::wstring>{kUpdate, kWaitVorn}));
     manager_->DestroyData(data);
 }
 
@@ -199,6 +262,7 @@ TEST_F(SettingsManager, UpdateSendsTheStyledTextOfExactlyTheKeysThatWereSet) {
     ASSERT_EQ(data->SetCustId(L"c\u00e9"), 0u);
     ASSERT_EQ(data->SetCustomData(L"{\"k\":[1,2]}"), 0u);
     EXPECT_EQ(Bounded([&] { return manager_->Update(empty); }), 0u);
+    log_.Clear();
     EXPECT_EQ(Bounded([&] { return manager_->Update(data); }), 0u);
 
     const auto sent = vornint::Entries(VORNINT_SENT_COMMAND);
@@ -207,6 +271,10 @@ TEST_F(SettingsManager, UpdateSendsTheStyledTextOfExactlyTheKeysThatWereSet) {
     EXPECT_EQ(sent[1].text, Styled(u8R"({"conn":{"srvaddrlist":["a.example","b.example"],"storeevs":false,)"
                                    u8R"("proxy":{"server":"p.example","port":3128,"username":"pu","password":"pp"}},)"
                                    u8R"("id":{"appid":-1,"custid":"cé","customdata":{"k":[1,2]}}})"));
+    EXPECT_EQ(log_.Messages(),
+              (std::vector<LogLine>{{kTrace, kWaitVorn, L"wait_result [0]"},
+                                    {kTrace, kUpdate, L"send vorn settings: " + settings_test::Wide(sent[1].text)},
+                                    {kTrace, kUpdate, L"send_command result [0]"}}));
     manager_->DestroyData(empty);
     manager_->DestroyData(data);
 }
@@ -255,8 +323,13 @@ TEST_F(SettingsManager, ReadAsksForTheSettingsAndLoadsThemWhateverTheReplyCode) 
     ASSERT_EQ(manager_->Init(), 0u);
     Settings::Record record = OldRecord();
     // The server is not up: Read does not wait for it.
+    log_.Clear();
     EXPECT_EQ(Bounded([&] { return manager_->Read(record); }), 0u);
     EXPECT_EQ(RecordText(record), kValidSettingsText);
+    EXPECT_EQ(
+        log_.Messages(),
+        (std::vector<LogLine>{{kTrace, kRead, L"result code[7] with data: " + settings_test::Wide(kValidSettings)}}));
+    EXPECT_EQ(TracedFunctions(log_.Traces()), std::vector<std::wstring>{kRead});
     const auto sent = vornint::Entries(VORNINT_SENT_COMMAND);
     ASSERT_EQ(sent.size(), 1u);
     EXPECT_EQ(sent[0].data.command, 1);
@@ -267,35 +340,64 @@ TEST_F(SettingsManager, ReadAsksForTheSettingsAndLoadsThemWhateverTheReplyCode) 
 
 TEST_F(SettingsManager, ReadFailsWithoutTouchingTheRecordWhenTheReplyIsNoDocument) {
     ASSERT_EQ(manager_->Init(), 0u);
+    const LogLine kNotJson{kError, kRead, L"failed to parse settings json"};
     struct Case {
         const char* name;
         vornint_command_script script;
         unsigned long result;
+        std::vector<LogLine> messages;
     } cases[] = {
-        {"command failed", {1460, 1, kValidSettings, 0}, 1460},
-        {"command failed with a negative code", {-3, 0, nullptr, 0}, static_cast<unsigned long>(-3)},
-        {"empty data", {0, 1, "", 0}, ERROR_FUNCTION_FAILED},
-        {"null data", {0, 1, nullptr, 0}, ERROR_FUNCTION_FAILED},
-        {"no reply at all", {0, 0, nullptr, 0}, ERROR_FUNCTION_FAILED},
-        {"not JSON", {0, 1, "{\"conn\":", 0}, ERROR_FUNCTION_FAILED},
+        {"command failed",
+         {1460, 1, kValidSettings, 0},
+         1460,
+         {{kError, kRead, L"send_command(get_settings) failed with error [1460]"}}},
+        {"command failed with a negative code",
+         {-3, 0, nullptr, 0},
+         static_cast<unsigned long>(-3),
+         {{kError, kRead, L"send_command(get_settings) failed with error [-3]"}}},
+        {"empty data",
+         {0, 1, "", 0},
+         ERROR_FUNCTION_FAILED,
+         {{kTrace, kRead, L"result code[0] with data: "}, kNotJson}},
+        {"null data",
+         {0, 1, nullptr, -2},
+         ERROR_FUNCTION_FAILED,
+         {{kTrace, kRead, L"result code[-2] with data: "}, kNotJson}},
+        {"no reply at all",
+         {0, 0, nullptr, 0},
+         ERROR_FUNCTION_FAILED,
+         {{kTrace, kRead, L"result code[0] with data: "}, kNotJson}},
+        {"not JSON",
+         {0, 1, "{\"conn\":", 0},
+         ERROR_FUNCTION_FAILED,
+         {{kTrace, kRead, L"result code[0] with data: {\"conn\":"}, kNotJson}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         ASSERT_EQ(vornint_script_command(VORNINT_ALL_CLIENTS, 1, &c.script), VORNINT_OK);
+        log_.Clear();
         Settings::Record record = OldRecord();
         EXPECT_EQ(Bounded([&] { return manager_->Read(record); }), c.result);
         EXPECT_EQ(RecordText(record), kOldRecordText);
+        EXPECT_EQ(log_.Messages(), c.messages);
     }
 }
 
 TEST_F(SettingsManager, ReadKeepsTheConnectionWhenTheIdentityIsMissing) {
-    ScriptReply(1, 0, R"({"conn":{"srvaddrlist":["a"],"srvaddr":"s"}})", 0);
+    const char kReply[] = R"({"conn":{"srvaddrlist":["a"],"srvaddr":"s"}})";
+    ScriptReply(1, 0, kReply, 0);
     ASSERT_EQ(manager_->Init(), 0u);
+    log_.Clear();
     Settings::Record record = OldRecord();
     EXPECT_EQ(Bounded([&] { return manager_->Read(record); }), static_cast<unsigned long>(ERROR_FUNCTION_FAILED));
     EXPECT_EQ(RecordText(record),
               "srvaddr=s list=[a] storeevs=1 timesec=99 proxy=old:98:old:old | appid=0 custid=old userid=old "
               "groupid=old token=old");
+    EXPECT_EQ(log_.Messages(),
+              (std::vector<LogLine>{{kTrace, kRead, L"result code[0] with data: " + settings_test::Wide(kReply)},
+                                    {kWarning, L"JsonComposedSerializer::Load", L"Failed to load subnode appid"},
+                                    {kWarning, L"JsonComposedSerializer::Load", L"Failed to load subnode id"},
+                                    {kError, kRead, L"failed to deserialize settings"}}));
 }
 
 TEST_F(SettingsManager, ASecondInitReplacesTheClientWithoutStoppingItAndStartsWithANewEvent) {
