@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <functional>
 #include <thread>
+#include <utility>
 
 #include "interfaces/interface_ids.h"
 #include "interfaces/settings_manager.h"
