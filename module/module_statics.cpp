@@ -8,6 +8,7 @@
 #include "module/exported_object_declaration.h"
 #include "service_host/al.h"
 #include "service_host/service_impl.h"
+#include "settings/settings_impl.h"
 #include "support/logging/log_handle.h"
 
 namespace {
@@ -21,5 +22,6 @@ ModuleLogHandle g_module_log;
 
 ExportedSingletonDeclaration<Endpoint::Vorn::NG::AL> g_al_declaration(L"Vorn.AL");
 ExportedObjectDeclaration<Endpoint::Vorn::NG::ServiceImpl> g_service_declaration(L"Vorn.Service");
+ExportedObjectDeclaration<Endpoint::Vorn::NG::SettingsImpl> g_settings_declaration(L"Vorn.Settings");
 
 }  // namespace

@@ -11,6 +11,8 @@
 #include "interfaces/serv_plugin.h"
 #include "interfaces/service.h"
 #include "service_host/host_interfaces.h"
+#include "interfaces/settings_manager.h"
+#include "stand_ins/vornint/vornint_control.h"
 
 namespace {
 
@@ -215,7 +217,7 @@ int RunServiceCommand(const Plugin& plugin, const std::vector<std::wstring>& wor
 std::vector<std::wstring> CommandWords(int argc, wchar_t** argv) {
     std::vector<std::wstring> words;
     for (int i = 1; i < argc; ++i) {
-        if (std::wcscmp(argv[i], L"--plugin") == 0) {
+        if (std::wcscmp(argv[i], L"--plugin") == 0 || std::wcscmp(argv[i], L"--reply") == 0) {
             ++i;
         } else {
             words.push_back(argv[i]);
@@ -224,20 +226,91 @@ std::vector<std::wstring> CommandWords(int argc, wchar_t** argv) {
     return words;
 }
 
+// The stand-in agent library answers get_settings only as scripted; with the real library this fails.
+bool ScriptSettingsReply(const std::wstring& file) {
+    using ScriptFn = int (*)(int, int, const vornint_command_script*);
+    HMODULE agent = GetModuleHandleW(L"vornint.dll");
+    auto script = reinterpret_cast<ScriptFn>(
+        reinterpret_cast<void*>(agent != nullptr ? GetProcAddress(agent, "vornint_script_command") : nullptr));
+    FILE* in = _wfopen(file.c_str(), L"rb");
+    if (script == nullptr || in == nullptr) {
+        std::wprintf(L"cannot give the agent library the reply %ls\n", file.c_str());
+        if (in != nullptr) {
+            std::fclose(in);
+        }
+        return false;
+    }
+    std::string reply;
+    char chunk[4096];
+    for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, in)) > 0;) {
+        reply.append(chunk, n);
+    }
+    std::fclose(in);
+    const vornint_command_script get_settings{0, 1, reply.c_str(), 0};
+    return script(VORNINT_ALL_CLIENTS, 1, &get_settings) == VORNINT_OK;
+}
+
+void PrintRecord(const Endpoint::Vorn::Settings::Record& record) {
+    const auto& c = record.conn;
+    const auto& i = record.id;
+    std::wprintf(L"conn.srvaddr         %ls\nconn.srvaddrlist     ", c.srvaddr.GetString());
+    for (size_t n = 0; n < c.srvaddrlist.size(); ++n) {
+        std::wprintf(L"%ls%ls", n == 0 ? L"" : L", ", c.srvaddrlist[n].GetString());
+    }
+    std::wprintf(L"\nconn.storeevs        %ls\nconn.timesec         %d\n", c.storeevs ? L"true" : L"false", c.timesec);
+    std::wprintf(L"conn.proxy           %ls:%d user %ls\n", c.proxy.server.GetString(), c.proxy.port,
+                 c.proxy.username.GetString());
+    std::wprintf(L"id.appid             %d\nid.custid            %ls\nid.userid            %ls\n", i.appid,
+                 i.custid.GetString(), i.userid.GetString());
+    std::wprintf(L"id.groupid           %ls\nid.token             %ls\nid.customdata        %ls", i.groupid.GetString(),
+                 i.token.GetString(), i.customdata.GetString());
+}
+
+// Reads the agent's settings through "Vorn.Settings" and prints the record.
+int ReadSettings(const Plugin& plugin, const std::wstring& reply_file) {
+    using namespace Endpoint::Vorn;
+    if (!reply_file.empty() && !ScriptSettingsReply(reply_file)) {
+        return 1;
+    }
+    void* object = nullptr;
+    unsigned long result = plugin.create(L"Vorn.Settings", IID_ISettingsManager, &object);
+    if (result != 0) {
+        std::wprintf(L"Vorn.Settings not available (result %lu)\n", result);
+        return 1;
+    }
+    auto* manager = static_cast<Settings::IManager*>(object);
+    result = manager->Init();
+    if (result == 0) {
+        // The record's strings come from the plug-in's allocator: they go before the plug-in is unloaded.
+        Settings::Record record;
+        result = manager->Read(record);
+        if (result == 0) {
+            PrintRecord(record);
+        }
+        manager->Uninit();
+    }
+    std::wprintf(L"Vorn.Settings read: result %lu\n", result);
+    plugin.destroy(L"Vorn.Settings", object);
+    return result == 0 ? 0 : 1;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
     std::wstring path = DefaultPluginPath();
+    std::wstring reply_file;
     for (int i = 1; i + 1 < argc; ++i) {
         if (std::wcscmp(argv[i], L"--plugin") == 0) {
-            path = argv[i + 1];
+            path = argv[++i];
+        } else if (std::wcscmp(argv[i], L"--reply") == 0) {
+            reply_file = argv[++i];
         }
     }
     const std::vector<std::wstring> words = CommandWords(argc, argv);
-    if (!words.empty() && words[0] != L"agent" && words[0] != L"service") {
+    if (!words.empty() && words[0] != L"agent" && words[0] != L"service" && words[0] != L"settings") {
         std::wprintf(
             L"usage: qvhost [--plugin PATH] [agent start [SECONDS] | agent stop | service install DIR |\n"
-            L"              service uninstall DIR | service status]\n");
+            L"              service uninstall DIR | service status | settings [--reply FILE]]\n");
         return 2;
     }
     Plugin plugin;
@@ -249,6 +322,8 @@ int wmain(int argc, wchar_t** argv) {
         rc = CreateEach(plugin);
     } else if (words[0] == L"agent") {
         rc = RunAgentCommand(plugin, words);
+    } else if (words[0] == L"settings") {
+        rc = ReadSettings(plugin, reply_file);
     } else {
         rc = RunServiceCommand(plugin, words);
     }
