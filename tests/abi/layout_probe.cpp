@@ -41,7 +41,7 @@ void Call(IObjectConstructor* p) { p->HasInstances(); }
 void Call(ISyncRWLock* p) { p->ReadLock(0); }
 
 constexpr unsigned long kRecordSizes[] = {
-    sizeof(Product::LoggerSettings), sizeof(Settings::Record), sizeof(Settings::Connection),
+    sizeof(Product::LoggerSettings), sizeof(Settings::Record),   sizeof(Settings::Connection),
     sizeof(Settings::Proxy),         sizeof(Settings::Identity),
 };
 

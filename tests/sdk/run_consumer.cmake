@@ -1,7 +1,7 @@
 # Installs this build's SDK into a fresh folder, builds the consumer project against it with the same
 # toolchain, and runs the consumer under Wine.
 #   -D BUILD_DIR=...  -D SOURCE_DIR=<consumer source>  -D WORK_DIR=...  -D TOOLCHAIN=...  -D GENERATOR=...
-#   -D WINE_RUN=<cmake/wine-run>
+#   -D WINE_RUN=<cmake/wine-run>  -D VERSION=<the project's version>
 function(run)
     execute_process(COMMAND ${ARGN} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE out)
     if(NOT rc EQUAL 0)
@@ -35,7 +35,7 @@ endforeach()
 set(ENV{WINEPREFIX} ${BUILD_DIR}/wineprefix)
 run(${WINE_RUN} ${build}/consumer.exe)
 message("${out}")
-foreach(line "QvCreateObject(Vorn.Service, IID_IService) = 0" "Init = 0" "GetExecutableName = VornHostService.exe")
+foreach(line "vornplug.dll version ${VERSION}.0" "QvCreateObject(Vorn.Service, IID_IService) = 0" "Init = 0" "GetExecutableName = VornHostService.exe")
     string(FIND "${out}" "${line}" found)
     if(found EQUAL -1)
         message(FATAL_ERROR "the consumer did not print \"${line}\"")

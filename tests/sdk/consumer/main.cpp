@@ -1,8 +1,9 @@
-// Loads vornplug.dll from its own folder as a host does, asks it for the service installer and prints what
-// the installer answers.
+// Loads vornplug.dll from its own folder as a host does, prints its version resource, asks it for the service
+// installer and prints what the installer answers.
 #include <windows.h>
 
 #include <cstdio>
+#include <vector>
 
 #include "interfaces/interface_ids.h"
 #include "interfaces/service.h"
@@ -10,14 +11,31 @@
 using QvCreateObjectFn = unsigned long (*)(const wchar_t* name, const GUID& iid, void** object);
 using QvDestroyObjectFn = void (*)(const wchar_t* name, void* object);
 
+// The file version from the DLL's version resource, as a host shows which plug-in it loaded.
+void PrintVersion(HMODULE plugin) {
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(plugin, path, MAX_PATH);
+    std::vector<unsigned char> info(GetFileVersionInfoSizeW(path, nullptr));
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT size = 0;
+    if (info.empty() || !GetFileVersionInfoW(path, 0, static_cast<DWORD>(info.size()), info.data()) ||
+        !VerQueryValueW(info.data(), L"\\", reinterpret_cast<void**>(&fixed), &size) || fixed == nullptr) {
+        std::printf("no version resource\n");
+        return;
+    }
+    std::printf("vornplug.dll version %u.%u.%u.%u\n", unsigned{HIWORD(fixed->dwFileVersionMS)},
+                unsigned{LOWORD(fixed->dwFileVersionMS)}, unsigned{HIWORD(fixed->dwFileVersionLS)},
+                unsigned{LOWORD(fixed->dwFileVersionLS)});
+}
+
 int main() {
     HMODULE plugin = LoadLibraryW(L"vornplug.dll");
     if (plugin == nullptr) {
         std::printf("LoadLibraryW(vornplug.dll) failed: %lu\n", GetLastError());
         return 1;
     }
-    auto create =
-        reinterpret_cast<QvCreateObjectFn>(reinterpret_cast<void*>(GetProcAddress(plugin, "QvCreateObject")));
+    PrintVersion(plugin);
+    auto create = reinterpret_cast<QvCreateObjectFn>(reinterpret_cast<void*>(GetProcAddress(plugin, "QvCreateObject")));
     auto destroy =
         reinterpret_cast<QvDestroyObjectFn>(reinterpret_cast<void*>(GetProcAddress(plugin, "QvDestroyObject")));
     if (create == nullptr || destroy == nullptr) {
