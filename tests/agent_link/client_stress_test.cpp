@@ -72,7 +72,8 @@ TEST_F(ClientConcurrency, WalksOnSeveralAgentThreadsRunTogetherWhileTheHostAddsA
     ASSERT_EQ(vornint_script_client(VORNINT_ALL_CLIENTS, &script), VORNINT_OK);
 
     // The first calls wait until two walks are inside the subscriber at once: were walks serialised, the
-    // wait would run out.
+    // wait would run out. The host starts changing subscribers only after that, since a waiting writer
+    // keeps new walks out (writers are preferred) and would serialise them too.
     std::mutex mutex;
     std::condition_variable changed;
     int inside = 0;
@@ -97,6 +98,18 @@ TEST_F(ClientConcurrency, WalksOnSeveralAgentThreadsRunTogetherWhileTheHostAddsA
     ASSERT_EQ(client_->AddPolicyHandle(&last), 0ul);
     ASSERT_EQ(client_->Start(2), 0ul);
 
+    auto deliver = [](int n) {
+        const std::string id = "P" + std::to_string(n);
+        return vornint_deliver(0, n % 3 == 2 ? VORNINT_REMOVE_POLICY : VORNINT_RUN_POLICY, 0, Policy(id).c_str());
+    };
+    for (int n = 0; n < kThreads; ++n) {
+        ASSERT_EQ(deliver(n), VORNINT_OK);
+    }
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        changed.wait_for(lock, std::chrono::milliseconds(2 * kWaitMs), [&] { return overlapped || gave_up; });
+    }
+
     std::atomic<bool> done{false};
     std::atomic<int> changes{0};
     sync_test::WorkerThread host;
@@ -111,10 +124,13 @@ TEST_F(ClientConcurrency, WalksOnSeveralAgentThreadsRunTogetherWhileTheHostAddsA
             changes += 2 * static_cast<int>(transients.size());
         }
     });
-    for (int n = 0; n < kPolicies; ++n) {
-        const std::string id = "P" + std::to_string(n);
-        ASSERT_EQ(vornint_deliver(0, n % 3 == 2 ? VORNINT_REMOVE_POLICY : VORNINT_RUN_POLICY, 0, Policy(id).c_str()),
-                  VORNINT_OK);
+    // In batches, each after a round of the host's changes, so that deliveries and changes interleave.
+    for (int n = kThreads; n < kPolicies; ++n) {
+        if (n % 20 == 0) {
+            const int seen = changes.load();
+            ASSERT_TRUE(sync_test::Eventually([&] { return changes.load() > seen; })) << "the host is stuck";
+        }
+        ASSERT_EQ(deliver(n), VORNINT_OK);
     }
     EXPECT_EQ(vornint_wait_idle(VORNINT_ALL_CLIENTS, 6 * kWaitMs), VORNINT_OK) << "deliveries are stuck";
     done = true;
