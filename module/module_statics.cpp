@@ -5,6 +5,7 @@
 //   3. the "Vorn.AL" declaration, 4. the "Vorn.Service" declaration, 5. the "Vorn.Settings" declaration.
 // At unload the declarations unregister in reverse order, the last one frees the registry, and the log
 // handle's release unloads log.dll unless an object still alive holds the binder.
+#include "agent_link/client_impl.h"
 #include "module/exported_object_declaration.h"
 #include "service_host/al.h"
 #include "service_host/service_impl.h"
@@ -12,6 +13,8 @@
 #include "support/logging/log_handle.h"
 
 namespace {
+
+ExportedObjectDeclaration<Endpoint::Vorn::NG::ClientImpl> g_client_declaration(L"Vorn.Client");
 
 struct ModuleLogHandle {
     ModuleLogHandle() { handle.Acquire(); }

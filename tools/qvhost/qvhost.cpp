@@ -4,9 +4,11 @@
 #include <cstdio>
 #include <cwchar>
 #include <cwctype>
+#include <mutex>
 #include <string>
 #include <vector>
 
+#include "interfaces/client.h"
 #include "interfaces/interface_ids.h"
 #include "interfaces/serv_plugin.h"
 #include "interfaces/service.h"
@@ -213,19 +215,6 @@ int RunServiceCommand(const Plugin& plugin, const std::vector<std::wstring>& wor
     return rc;
 }
 
-// The command words, "--plugin PATH" left out.
-std::vector<std::wstring> CommandWords(int argc, wchar_t** argv) {
-    std::vector<std::wstring> words;
-    for (int i = 1; i < argc; ++i) {
-        if (std::wcscmp(argv[i], L"--plugin") == 0 || std::wcscmp(argv[i], L"--reply") == 0) {
-            ++i;
-        } else {
-            words.push_back(argv[i]);
-        }
-    }
-    return words;
-}
-
 // The stand-in agent library answers get_settings only as scripted; with the real library this fails.
 bool ScriptSettingsReply(const std::wstring& file) {
     using ScriptFn = int (*)(int, int, const vornint_command_script*);
@@ -294,23 +283,127 @@ int ReadSettings(const Plugin& plugin, const std::wstring& reply_file) {
     return result == 0 ? 0 : 1;
 }
 
+// A host policy subscriber that prints what the agent hands over. Called on the agent library's threads.
+class PrintingSubscriber : public Endpoint::Vorn::IPolicyHandle {
+public:
+    void OnRunPolicy(const Endpoint::Vorn::IPolicy* policy) override {
+        const qv::WString id = policy->GetId();
+        const qv::WString content = policy->GetContent();
+        std::lock_guard<std::mutex> lock(print_);
+        std::wprintf(L"run policy [%ls]:\n%ls", id.c_str(), content.c_str());
+        std::fflush(stdout);
+    }
+    void OnRemovePolicy(const qv::WString& id) override {
+        std::lock_guard<std::mutex> lock(print_);
+        std::wprintf(L"remove policy [%ls]\n", id.c_str());
+        std::fflush(stdout);
+    }
+    void OnLiveCommand(Endpoint::Vorn::ILiveCommand*) override {}
+
+private:
+    std::mutex print_;
+};
+
+struct PolicyOptions {
+    int client_number = 1;
+    DWORD seconds = 3;
+    const wchar_t* deliver = nullptr;  // a policy for the stand-in agent library to hand over, or null
+};
+
+// The stand-in vornint.dll can be asked to hand a policy to its newest client; the agent's own library
+// cannot, and then only what the agent sends arrives.
+bool DeliverThroughStandIn(const wchar_t* policy) {
+    using DeliverFn = int (*)(int client_index, int delivery, int notification_id, const char* text);
+    constexpr int kLatestClient = -2;
+    constexpr int kRunPolicy = 1;
+    HMODULE library = GetModuleHandleW(L"vornint.dll");
+    auto deliver =
+        library != nullptr
+            ? reinterpret_cast<DeliverFn>(reinterpret_cast<void*>(GetProcAddress(library, "vornint_deliver")))
+            : nullptr;
+    if (deliver == nullptr) {
+        std::wprintf(L"the loaded vornint.dll is not the stand-in; nothing delivered\n");
+        return false;
+    }
+    char utf8[4096] = {};
+    WideCharToMultiByte(CP_UTF8, 0, policy, -1, utf8, sizeof utf8 - 1, nullptr, nullptr);
+    const int result = deliver(kLatestClient, kRunPolicy, 0, utf8);
+    std::wprintf(L"stand-in delivery queued (result %d)\n", result);
+    return result == 0;
+}
+
+// Starts "Vorn.Client" with a printing subscriber, prints what arrives for a few seconds, reports one run
+// and stops.
+int RunPolicies(const Plugin& plugin, const PolicyOptions& options) {
+    void* object = nullptr;
+    const unsigned long created = plugin.create(L"Vorn.Client", Endpoint::Vorn::IID_IClient, &object);
+    if (created != 0) {
+        std::wprintf(L"Vorn.Client not available (result %lu)\n", created);
+        return 1;
+    }
+    auto* client = static_cast<Endpoint::Vorn::IClient*>(object);
+    PrintingSubscriber subscriber;
+    client->Init();
+    client->AddPolicyHandle(&subscriber);
+    const unsigned long started = client->Start(options.client_number);
+    std::wprintf(L"Vorn.Client started as client %d (result %lu)\n", options.client_number, started);
+    if (started == 0) {
+        if (options.deliver != nullptr) {
+            DeliverThroughStandIn(options.deliver);
+        }
+        std::wprintf(L"waiting %lu s for policies\n", options.seconds);
+        std::fflush(stdout);
+        Sleep(options.seconds * 1000);
+        client->SendPolicyStarted(L"qvhost");
+        client->SendPolicyRun(L"qvhost", L"{\"result\":\"ok\"}");
+        std::wprintf(L"reported the start and the end of a run of \"qvhost\"\n");
+    }
+    client->Stop();
+    client->RemovePolicyHandle(&subscriber);
+    client->Uninit();
+    plugin.destroy(L"Vorn.Client", client);
+    std::wprintf(L"Vorn.Client stopped\n");
+    return started == 0 ? 0 : 1;
+}
+
+void Usage() {
+    std::wprintf(
+        L"usage: qvhost [--plugin PATH]                 create and give back each object\n"
+        L"       qvhost [--plugin PATH] policies [--client N] [--seconds S] [--deliver JSON]\n"
+        L"              start Vorn.Client, print the policies that arrive, report a run, stop\n"
+        L"              (--deliver: have the stand-in vornint.dll hand over JSON as a policy)\n"
+        L"       qvhost [--plugin PATH] settings [--reply FILE]\n"
+        L"       qvhost [--plugin PATH] agent start [SECONDS] | agent stop\n"
+        L"       qvhost [--plugin PATH] service install DIR | service uninstall DIR | service status\n");
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
     std::wstring path = DefaultPluginPath();
     std::wstring reply_file;
-    for (int i = 1; i + 1 < argc; ++i) {
-        if (std::wcscmp(argv[i], L"--plugin") == 0) {
+    PolicyOptions policy_options;
+    std::vector<std::wstring> words;
+    for (int i = 1; i < argc; ++i) {
+        const bool has_value = i + 1 < argc;
+        if (std::wcscmp(argv[i], L"--plugin") == 0 && has_value) {
             path = argv[++i];
-        } else if (std::wcscmp(argv[i], L"--reply") == 0) {
+        } else if (std::wcscmp(argv[i], L"--reply") == 0 && has_value) {
             reply_file = argv[++i];
+        } else if (std::wcscmp(argv[i], L"--client") == 0 && has_value) {
+            policy_options.client_number = _wtoi(argv[++i]);
+        } else if (std::wcscmp(argv[i], L"--seconds") == 0 && has_value) {
+            policy_options.seconds = static_cast<DWORD>(_wtoi(argv[++i]));
+        } else if (std::wcscmp(argv[i], L"--deliver") == 0 && has_value) {
+            policy_options.deliver = argv[++i];
+        } else {
+            words.push_back(argv[i]);
         }
     }
-    const std::vector<std::wstring> words = CommandWords(argc, argv);
-    if (!words.empty() && words[0] != L"agent" && words[0] != L"service" && words[0] != L"settings") {
-        std::wprintf(
-            L"usage: qvhost [--plugin PATH] [agent start [SECONDS] | agent stop | service install DIR |\n"
-            L"              service uninstall DIR | service status | settings [--reply FILE]]\n");
+    const std::wstring command = words.empty() ? L"" : words[0];
+    if (!command.empty() && command != L"policies" && command != L"agent" && command != L"service" &&
+        command != L"settings") {
+        Usage();
         return 2;
     }
     Plugin plugin;
@@ -318,11 +411,13 @@ int wmain(int argc, wchar_t** argv) {
         return 1;
     }
     int rc = 0;
-    if (words.empty()) {
+    if (command.empty()) {
         rc = CreateEach(plugin);
-    } else if (words[0] == L"agent") {
+    } else if (command == L"policies") {
+        rc = RunPolicies(plugin, policy_options);
+    } else if (command == L"agent") {
         rc = RunAgentCommand(plugin, words);
-    } else if (words[0] == L"settings") {
+    } else if (command == L"settings") {
         rc = ReadSettings(plugin, reply_file);
     } else {
         rc = RunServiceCommand(plugin, words);
