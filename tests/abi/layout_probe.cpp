@@ -6,7 +6,12 @@
 // from the dump, so a new one cannot be forgotten silently.
 #include "agent_link/vorn_comm_client.h"
 #include "interfaces/base_object.h"
+#include "interfaces/client.h"
+#include "interfaces/event_descriptor.h"
 #include "interfaces/interface_ids.h"
+#include "interfaces/notification.h"
+#include "interfaces/policy.h"
+#include "interfaces/policy_handle.h"
 #include "interfaces/qv_base_interface.h"
 #include "interfaces/serv_plugin.h"
 #include "interfaces/service.h"
@@ -23,6 +28,10 @@ using namespace Endpoint::Vorn;
 
 void Call(IQvBaseInterface* p) { p->QueryInterface(IID_IQvBaseInterface); }
 void Call(IBaseObject* p) { p->Uninit(); }
+void Call(IClient* p) { p->Stop(); }
+void Call(IPolicy* p) { p->GetId(); }
+void Call(IPolicyHandle* p) { p->OnLiveCommand(nullptr); }
+void Call(INotification* p) { p->OnNotification(0, qv::WString()); }
 void Call(IService* p) { p->IsInstalled(); }
 void Call(Settings::IManager* p) { p->CreateData(); }
 void Call(Settings::IData* p) { p->Reserved1(); }
@@ -41,8 +50,8 @@ void Call(IObjectConstructor* p) { p->HasInstances(); }
 void Call(ISyncRWLock* p) { p->ReadLock(0); }
 
 constexpr unsigned long kRecordSizes[] = {
-    sizeof(Product::LoggerSettings), sizeof(Settings::Record),   sizeof(Settings::Connection),
-    sizeof(Settings::Proxy),         sizeof(Settings::Identity),
+    sizeof(EventDescriptor),      sizeof(Product::LoggerSettings), sizeof(Settings::Record),
+    sizeof(Settings::Connection), sizeof(Settings::Proxy),         sizeof(Settings::Identity),
 };
 
 }  // namespace probe
