@@ -1,8 +1,8 @@
 # Third-party libraries as the targets deps::jsoncpp, deps::gtest, deps::gtest_main and deps::gmock.
 #
 # MinGW builds take what scripts/setup built into VORN_DEPS_DIR/mingw. Other toolchains (the msvc-x64 preset)
-# find the libraries' own CMake packages, for instance from vcpkg (vcpkg.json lists them), built against the
-# same C runtime as the plug-in (static: the x64-windows-static triplet).
+# find the libraries' own CMake packages, for instance from vcpkg (vcpkg.json lists them): static libraries
+# over the C runtime DLL that the plug-in shares with its host (the x64-windows-static-md triplet).
 if(MINGW)
     set(VORN_DEPS_DIR "$ENV{VORN_DEPS_DIR}" CACHE PATH "where scripts/setup put the dependencies")
     if(NOT VORN_DEPS_DIR)
