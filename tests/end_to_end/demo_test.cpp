@@ -84,9 +84,7 @@ std::vector<std::string> ShippedPolicyIds() {
 struct PolicyEvent {
     std::string name;
     std::string description;
-    bool operator==(const PolicyEvent& other) const {
-        return name == other.name && description == other.description;
-    }
+    bool operator==(const PolicyEvent& other) const { return name == other.name && description == other.description; }
 };
 
 void PrintTo(const PolicyEvent& event, std::ostream* out) { *out << event.name << " \"" << event.description << '"'; }
@@ -198,7 +196,8 @@ TEST(HostToolSubcommands, ReachAnAgentThatRunsElsewhere) {
     ScopedEnvironment pipe_name(L"VORN_AGENT_PIPE", pipe);
     ASSERT_EQ(vorn_agent_start_on(folder.Path().c_str(), pipe.c_str()), 0u);
 
-    const ToolRun policies = end_to_end::RunHostTool({L"policies", L"--client", L"7", L"--seconds", L"2"}, kToolLimitMs);
+    const ToolRun policies =
+        end_to_end::RunHostTool({L"policies", L"--client", L"7", L"--seconds", L"2"}, kToolLimitMs);
     EXPECT_EQ(policies.exit_code, 0) << policies.output;
     for (const std::string& id : ShippedPolicyIds()) {
         EXPECT_THAT(policies.output, HasSubstr("received policy " + id + ": {"));

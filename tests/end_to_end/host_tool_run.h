@@ -9,8 +9,8 @@
 namespace end_to_end {
 
 struct ToolRun {
-    int exit_code = -1;   // -1 when it did not end in time (it is then terminated)
-    std::string output;   // stdout and stderr as written
+    int exit_code = -1;  // -1 when it did not end in time (it is then terminated)
+    std::string output;  // stdout and stderr as written
 };
 
 // Runs qvhost.exe with the arguments (each quoted) and this process's environment.

@@ -91,8 +91,9 @@ TEST_F(SettingsAcrossAgentRestart, UpdateWaitsWhileTheAgentIsGoneAndCompletesWhe
     ASSERT_NE(before, "CUST-AFTER-RESTART");
 
     vorn_agent_stop();
-    ASSERT_TRUE(Eventually([] { return DeliveredNotifications() == std::vector<int>{4, 5}; }))
-        << testing::PrintToString(DeliveredNotifications());
+    ASSERT_TRUE(Eventually([] {
+        return DeliveredNotifications() == std::vector<int>{4, 5};
+    })) << testing::PrintToString(DeliveredNotifications());
     Endpoint::Vorn::Settings::Record record;
     EXPECT_NE(manager_->Read(record), 0u) << "Read does not wait for the agent";
 

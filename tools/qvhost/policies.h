@@ -38,9 +38,9 @@ private:
 
 struct PolicyRound {
     int client_number = 1;
-    size_t expected = 0;          // policies and removals to wait for; 0: wait the whole time
+    size_t expected = 0;  // policies and removals to wait for; 0: wait the whole time
     unsigned long wait_ms = 3000;
-    std::wstring deliver;         // a policy for the stand-in vornint.dll to hand over, or empty
+    std::wstring deliver;  // a policy for the stand-in vornint.dll to hand over, or empty
 };
 
 // Init, AddPolicyHandle, Start; wait for what the agent hands over; report each policy's run; Stop,

@@ -15,8 +15,7 @@ namespace {
 template <typename Fn>
 Fn StandInExport(const char* name) {
     HMODULE library = GetModuleHandleW(L"vornint.dll");
-    return reinterpret_cast<Fn>(
-        reinterpret_cast<void*>(library != nullptr ? GetProcAddress(library, name) : nullptr));
+    return reinterpret_cast<Fn>(reinterpret_cast<void*>(library != nullptr ? GetProcAddress(library, name) : nullptr));
 }
 
 std::string Utf8(const std::wstring& text) {
