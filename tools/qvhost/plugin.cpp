@@ -1,0 +1,68 @@
+// Loading the plug-in, and the tool's small shared helpers.
+#include "tools/qvhost/plugin.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cwctype>
+#include <mutex>
+
+namespace qvhost {
+
+Plugin::~Plugin() {
+    if (module_ != nullptr) {
+        FreeLibrary(module_);
+    }
+}
+
+bool Plugin::Load(const std::wstring& path) {
+    module_ = LoadLibraryW(path.c_str());
+    if (module_ == nullptr) {
+        const DWORD error = GetLastError();
+        Say(L"could not load %ls: error %lu (%ls)\n", path.c_str(), error, ErrorText(error).c_str());
+        return false;
+    }
+    create_ = reinterpret_cast<CreateFn>(reinterpret_cast<void*>(GetProcAddress(module_, "QvCreateObject")));
+    destroy_ = reinterpret_cast<DestroyFn>(reinterpret_cast<void*>(GetProcAddress(module_, "QvDestroyObject")));
+    if (create_ == nullptr || destroy_ == nullptr) {
+        Say(L"%ls does not export QvCreateObject and QvDestroyObject\n", path.c_str());
+        return false;
+    }
+    return true;
+}
+
+std::wstring ToolFolder() {
+    std::wstring path(MAX_PATH, L'\0');
+    const DWORD length = GetModuleFileNameW(nullptr, path.data(), MAX_PATH);
+    path.resize(length);
+    return path.substr(0, path.find_last_of(L'\\') + 1);
+}
+
+std::wstring EnvironmentValue(const wchar_t* name) {
+    std::wstring value(1024, L'\0');
+    const DWORD length = GetEnvironmentVariableW(name, value.data(), static_cast<DWORD>(value.size()));
+    value.resize(length < value.size() ? length : 0);
+    return value;
+}
+
+std::wstring ErrorText(unsigned long code) {
+    wchar_t text[512] = {};
+    const DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
+                                        text, 512, nullptr);
+    std::wstring result(text, length);
+    while (!result.empty() && std::iswspace(result.back())) {
+        result.pop_back();
+    }
+    return result.empty() ? L"no description" : result;
+}
+
+void Say(const wchar_t* format, ...) {
+    static std::mutex lock;
+    std::lock_guard<std::mutex> guard(lock);
+    va_list args;
+    va_start(args, format);
+    std::vfwprintf(stdout, format, args);
+    va_end(args);
+    std::fflush(stdout);
+}
+
+}  // namespace qvhost

@@ -1,0 +1,65 @@
+// Scripting the stand-in vornint.dll through its control exports, found at run time.
+#include "tools/qvhost/scripted.h"
+
+#include <windows.h>
+
+#include <cstdio>
+
+#include "stand_ins/vornint/vornint_control.h"
+#include "tools/qvhost/plugin.h"
+
+namespace qvhost {
+
+namespace {
+
+template <typename Fn>
+Fn StandInExport(const char* name) {
+    HMODULE library = GetModuleHandleW(L"vornint.dll");
+    return reinterpret_cast<Fn>(reinterpret_cast<void*>(library != nullptr ? GetProcAddress(library, name) : nullptr));
+}
+
+std::string Utf8(const std::wstring& text) {
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    std::string out(size > 0 ? size : 1, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, out.data(), size, nullptr, nullptr);
+    out.resize(out.size() - 1);
+    return out;
+}
+
+}  // namespace
+
+bool DeliverThroughStandIn(const std::wstring& policy) {
+    using DeliverFn = int (*)(int, int, int, const char*);
+    const auto deliver = StandInExport<DeliverFn>("vornint_deliver");
+    if (deliver == nullptr) {
+        Say(L"   the loaded vornint.dll is not the stand-in; nothing delivered\n");
+        return false;
+    }
+    const int result = deliver(VORNINT_LATEST_CLIENT, VORNINT_RUN_POLICY, 0, Utf8(policy).c_str());
+    Say(L"   the stand-in vornint.dll queued the policy (result %d)\n", result);
+    return result == VORNINT_OK;
+}
+
+bool ScriptSettingsReply(const std::wstring& file) {
+    using ScriptFn = int (*)(int, int, const vornint_command_script*);
+    const auto script = StandInExport<ScriptFn>("vornint_script_command");
+    FILE* in = _wfopen(file.c_str(), L"rb");
+    if (script == nullptr || in == nullptr) {
+        Say(L"cannot give the stand-in vornint.dll the reply %ls\n", file.c_str());
+        if (in != nullptr) {
+            std::fclose(in);
+        }
+        return false;
+    }
+    std::string reply;
+    char chunk[4096];
+    for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, in)) > 0;) {
+        reply.append(chunk, n);
+    }
+    std::fclose(in);
+    constexpr int kGetSettings = 1;
+    const vornint_command_script get_settings{0, 1, reply.c_str(), 0};
+    return script(VORNINT_ALL_CLIENTS, kGetSettings, &get_settings) == VORNINT_OK;
+}
+
+}  // namespace qvhost
