@@ -26,9 +26,9 @@ protected:
     // The messages written since SetUp, as "[level] text", all of them under Parse's name.
     std::vector<std::wstring> Messages() {
         std::vector<std::wstring> messages;
-        for (const StandInLogRecord& r : RecordsOf(AllRecords(log_), StandInLogCallWrite)) {
-            EXPECT_STREQ(r.function, L"Endpoint::Vorn::NG::PolicyImpl::Parse");
-            messages.push_back(L"[" + std::to_wstring(r.level) + L"] " + r.text);
+        for (const LogLine& line : WrittenLines(log_)) {
+            EXPECT_EQ(line.function, L"Endpoint::Vorn::NG::PolicyImpl::Parse");
+            messages.push_back(L"[" + std::to_wstring(line.level) + L"] " + line.text);
         }
         return messages;
     }

@@ -16,7 +16,7 @@
 #include "service_host/service_impl.h"
 #include "support/strings/utf8.h"
 #include "tests/plugin_loader.h"
-#include "tests/service_host/written_lines.h"
+#include "tests/support/logging/log_records.h"
 #include "tests/test_process.h"
 
 namespace {
@@ -163,15 +163,15 @@ TEST_F(ServiceThroughPlugin, InstallAndUninstallShowInTheServiceManager) {
     const std::wstring install = L"Endpoint::Vorn::NG::ServiceImpl::Install";
     EXPECT_THAT(WrittenLines(log_),
                 testing::ElementsAre(TraceEntry(install),
-                                     WrittenLine{0x20, kRunProcess, L"waiting for [" + application + L"] [/install]"},
-                                     WrittenLine{0x20, kRunProcess, L"exit_code [0]"}, TraceExit(install)));
+                                     LogLine{0x20, kRunProcess, L"waiting for [" + application + L"] [/install]"},
+                                     LogLine{0x20, kRunProcess, L"exit_code [0]"}, TraceExit(install)));
 
     // The stand-in refuses a second install with its own code; the host only learns that it failed.
     log_.Clear();
     EXPECT_EQ(service_->Install(qv::WString(bin_.c_str())), static_cast<unsigned long>(ERROR_FUNCTION_FAILED));
-    EXPECT_THAT(Messages(WrittenLines(log_)),
-                testing::Contains(
-                    WrittenLine{0x20, kRunProcess, L"exit_code [" + std::to_wstring(ERROR_SERVICE_EXISTS) + L"]"}));
+    EXPECT_THAT(
+        Messages(WrittenLines(log_)),
+        testing::Contains(LogLine{0x20, kRunProcess, L"exit_code [" + std::to_wstring(ERROR_SERVICE_EXISTS) + L"]"}));
 
     EXPECT_EQ(service_->Uninstall(qv::WString(bin_.c_str())), 0u);
     EXPECT_FALSE(service_->IsInstalled());
@@ -185,9 +185,9 @@ TEST_F(ServiceThroughPlugin, NonZeroExitCodeBecomesFunctionFailed) {
         const unsigned long expected = code[0] == L'0' ? 0 : ERROR_FUNCTION_FAILED;
         EXPECT_EQ(service_->Install(qv::WString(bin_.c_str())), expected);
         EXPECT_EQ(service_->Uninstall(qv::WString(bin_.c_str())), expected);
-        const std::vector<WrittenLine> messages = Messages(WrittenLines(log_));
+        const std::vector<LogLine> messages = Messages(WrittenLines(log_));
         ASSERT_EQ(messages.size(), 4u);
-        EXPECT_EQ(messages[1], (WrittenLine{0x20, kRunProcess, L"exit_code [" + std::wstring(code) + L"]"}));
+        EXPECT_EQ(messages[1], (LogLine{0x20, kRunProcess, L"exit_code [" + std::wstring(code) + L"]"}));
         EXPECT_EQ(messages[3], messages[1]);
     }
 }
@@ -197,7 +197,7 @@ TEST_F(ServiceThroughPlugin, MissingExecutableGivesTheCreateProcessError) {
     const std::wstring application = empty.Path() + L"VornHostService.exe";
     EXPECT_EQ(service_->Uninstall(qv::WString(empty.Path().c_str())), static_cast<unsigned long>(ERROR_FILE_NOT_FOUND));
     EXPECT_THAT(Messages(WrittenLines(log_)),
-                testing::ElementsAre(WrittenLine{
+                testing::ElementsAre(LogLine{
                     0x04, kRunProcess, L"failed to create process: [" + application + L"] [/uninstall]. error [2]"}));
 }
 
