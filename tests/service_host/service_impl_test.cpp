@@ -73,19 +73,6 @@ private:
     HANDLE thread_ = nullptr;
 };
 
-class ScopedEnvironment {
-public:
-    ScopedEnvironment(const wchar_t* name, const std::wstring& value) : name_(name) {
-        SetEnvironmentVariableW(name, value.c_str());
-    }
-    ~ScopedEnvironment() { SetEnvironmentVariableW(name_, nullptr); }
-    ScopedEnvironment(const ScopedEnvironment&) = delete;
-    ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
-
-private:
-    const wchar_t* name_;
-};
-
 DWORD OpenServiceError() {
     SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
     if (manager == nullptr) {
@@ -104,17 +91,7 @@ DWORD OpenServiceError() {
 // The stand-in's record: one line per run, module path, command line and current directory, tab-separated.
 std::vector<std::vector<std::string>> ReadRuns(const std::wstring& path) {
     std::vector<std::vector<std::string>> runs;
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return runs;
-    }
-    std::string content(65536, '\0');
-    DWORD read = 0;
-    ReadFile(file, content.data(), static_cast<DWORD>(content.size()), &read, nullptr);
-    CloseHandle(file);
-    content.resize(read);
-    std::istringstream lines(content);
-    for (std::string line; std::getline(lines, line);) {
+    for (const std::string& line : ReadFileLines(path)) {
         std::vector<std::string> fields;
         std::istringstream split(line);
         for (std::string field; std::getline(split, field, '\t');) {
@@ -201,35 +178,6 @@ TEST_F(ServiceThroughPlugin, MissingExecutableGivesTheCreateProcessError) {
                     0x04, kRunProcess, L"failed to create process: [" + application + L"] [/uninstall]. error [2]"}));
 }
 
-// A copy of the stand-in in a folder whose name has spaces, recording its runs into the same folder.
-class AgentFolder {
-public:
-    AgentFolder() {
-        wchar_t temp[MAX_PATH];
-        GetTempPathW(MAX_PATH, temp);
-        path_ = std::wstring(temp) + L"vorn agent " + std::to_wstring(GetCurrentProcessId());
-        CreateDirectoryW(path_.c_str(), nullptr);
-        copied_ = CopyFileW((ExecutableFolder() + L"VornHostService.exe").c_str(), Executable().c_str(), FALSE);
-    }
-    ~AgentFolder() {
-        DeleteFileW(Record().c_str());
-        DeleteFileW(Executable().c_str());
-        RemoveDirectoryW(path_.c_str());
-    }
-    AgentFolder(const AgentFolder&) = delete;
-    AgentFolder& operator=(const AgentFolder&) = delete;
-
-    bool Ready() const { return copied_; }
-    // Without a trailing backslash.
-    const std::wstring& Path() const { return path_; }
-    std::wstring Executable() const { return path_ + L"\\VornHostService.exe"; }
-    std::wstring Record() const { return path_ + L"\\runs.txt"; }
-
-private:
-    std::wstring path_;
-    bool copied_ = false;
-};
-
 std::wstring Slashed(std::wstring path) {
     for (wchar_t& c : path) {
         c = c == L'\\' ? L'/' : c;
@@ -238,9 +186,11 @@ std::wstring Slashed(std::wstring path) {
 }
 
 TEST_F(ServiceThroughPlugin, RunsTheExecutableOfTheDirectoryWithItsQuotedPathAndTheSwitch) {
-    AgentFolder folder;
-    ASSERT_TRUE(folder.Ready());
-    ScopedEnvironment record(L"VORN_SERVICE_RECORD", folder.Record());
+    // A copy of the stand-in in a folder whose name has spaces, recording its runs into the same folder.
+    TempFolder folder(L"vorn agent ");
+    ASSERT_TRUE(folder.CopyIn(ExecutableFolder() + L"VornHostService.exe", L"VornHostService.exe"));
+    const std::wstring executable = folder.File(L"VornHostService.exe");
+    ScopedEnvironment record(L"VORN_SERVICE_RECORD", folder.File(L"runs.txt").c_str());
     ScopedEnvironment scripted(L"VORN_SERVICE_EXIT_CODE", L"0");
     wchar_t here[MAX_PATH];
     GetCurrentDirectoryW(MAX_PATH, here);
@@ -249,9 +199,9 @@ TEST_F(ServiceThroughPlugin, RunsTheExecutableOfTheDirectoryWithItsQuotedPathAnd
         std::wstring directory;
         std::wstring application;
     } cases[] = {
-        {folder.Path(), folder.Executable()},
-        {folder.Path() + L"\\", folder.Executable()},
-        {Slashed(folder.Path()) + L"/", Slashed(folder.Executable())},
+        {folder.Dir(), executable},
+        {folder.Path(), executable},
+        {Slashed(folder.Path()), Slashed(executable)},
         // A bare file name is looked up in the current directory only.
         {L"", L"VornHostService.exe"},
     };
@@ -259,18 +209,18 @@ TEST_F(ServiceThroughPlugin, RunsTheExecutableOfTheDirectoryWithItsQuotedPathAnd
     for (const auto& c : cases) {
         const bool bare = c.directory.empty();
         if (bare) {
-            ASSERT_TRUE(SetCurrentDirectoryW(folder.Path().c_str()));
+            ASSERT_TRUE(SetCurrentDirectoryW(folder.Dir().c_str()));
         }
         EXPECT_EQ(service_->Install(qv::WString(c.directory.c_str())), 0u) << testing::PrintToString(c.directory);
         wchar_t current[MAX_PATH];
         GetCurrentDirectoryW(MAX_PATH, current);
         SetCurrentDirectoryW(here);
-        expected.push_back({qv::ToUtf8(folder.Executable().c_str()).GetString(),
+        expected.push_back({qv::ToUtf8(executable.c_str()).GetString(),
                             qv::ToUtf8((L"\"" + c.application + L"\" /install").c_str()).GetString(),
                             qv::ToUtf8(current).GetString()});
     }
     // Which file ran is compared with either separator: how a module path is spelled is the loader's choice.
-    std::vector<std::vector<std::string>> runs = ReadRuns(folder.Record());
+    std::vector<std::vector<std::string>> runs = ReadRuns(folder.File(L"runs.txt"));
     for (auto* list : {&runs, &expected}) {
         for (auto& run : *list) {
             if (!run.empty()) {
