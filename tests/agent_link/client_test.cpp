@@ -74,6 +74,7 @@ TEST_F(ClientPolicies, RemovalPassesTheIdAndARemovedSubscriberHearsNothingMore) 
     client_->Stop();
 }
 
+// One text for each reason: PolicyImpl's own tests go through every way a text is refused.
 TEST_F(ClientPolicies, InvalidTextsReachNoSubscriberAndLogTheirOneReason) {
     struct Case {
         const char* text;
@@ -81,23 +82,10 @@ TEST_F(ClientPolicies, InvalidTextsReachNoSubscriberAndLogTheirOneReason) {
     } cases[] = {
         {"not json", L"failed to parse json: not json"},
         {nullptr, L"failed to parse json: "},
-        {"", L"failed to parse json: "},
-        {R"({"polid":"P1","content":{"files":[{"a":1}]})",
-         L"failed to parse json: {\"polid\":\"P1\",\"content\":{\"files\":[{\"a\":1}]}"},
         {R"({"content":{"files":[1]}})", L"failed to get policy id from json: {\"content\":{\"files\":[1]}}"},
-        {R"({"polid":true,"content":{"files":[1]}})",
-         L"failed to get policy id from json: {\"polid\":true,\"content\":{\"files\":[1]}}"},
-        {R"({"polid":3.5,"content":{"files":[1]}})",
-         L"failed to get policy id from json: {\"polid\":3.5,\"content\":{\"files\":[1]}}"},
-        {R"({"polid":null})", L"failed to get policy id from json: {\"polid\":null}"},
-        {R"(["polid"])", L"failed to get policy id from json: [\"polid\"]"},
         {R"({"polid":"P"})", L"failed to get [content/files] from policy"},
-        {R"({"polid":"P","content":"files"})", L"failed to get [content/files] from policy"},
-        {R"({"polid":"P","content":{"files":null}})", L"failed to get [content/files] from policy"},
         {R"({"polid":"P","content":{"files":{}}})", L"[content/files] is not array"},
-        {R"({"polid":"P","content":{"files":"x"}})", L"[content/files] is not array"},
         {R"({"polid":"P","content":{"files":[1,2]}})", L"unexpected size [2] for [content/files]"},
-        {R"({"polid":"P","content":{"files":[{},{},{}]}})", L"unexpected size [3] for [content/files]"},
     };
     RecordingHandle a(&journal_);
     ASSERT_EQ(client_->AddPolicyHandle(&a), 0ul);

@@ -272,11 +272,6 @@ TEST_F(SettingsLoader, LoadsEachDocumentAsFarAsItIsValidAndNamesEachFailingNodeI
     }
 }
 
-TEST(SettingsRecordText, OldRecordTextMatchesTheSentinelRecord) {
-    // The table above is written against this text; a drift here would make it compare the wrong thing.
-    EXPECT_EQ(RecordText(OldRecord()), kOldRecordText);
-}
-
 TEST_F(SettingsLoader, CustomDataOfEveryJsonTypeIsKeptAsStyledTextOfThatValue) {
     for (const char* value : {R"({"k":[1,"two",{"three":3}]})", "[1,2]", "\"text\"", "5", "-5", "2.5", "true", "false",
                               "{}", "[]", "\"\""}) {

@@ -127,17 +127,6 @@ TEST_F(AgentConnected, HandsOutServerUpThenPoliciesInNameOrderThenRemovals) {
     }
 }
 
-TEST_F(AgentConnected, NotificationClientHearsServerUpAndNoPolicies) {
-    ASSERT_TRUE(folder_.Write(L"policies\\a.json", R"({"polid":"A"})"));
-    ASSERT_EQ(0u, agent_.Start(options_));
-    Handler handler;
-    Client(handler, false, 12);
-    ASSERT_TRUE(handler.WaitForCount("notification", 1));
-    EXPECT_EQ(std::vector<int>{4}, handler.NotificationIds());
-    ASSERT_TRUE(sync_test::Eventually([&] { return agent_.Clients() == 1; }));
-    EXPECT_NE(std::string::npos, folder_.Read(L"agent.log").find("client 12 \"vorn\" connected"));
-}
-
 TEST_F(AgentConnected, EventsAreAppendedOneLineEachInOrder) {
     ASSERT_EQ(0u, agent_.Start(options_));
     Handler handler;
@@ -167,24 +156,6 @@ TEST_F(AgentConnected, EventsAreAppendedOneLineEachInOrder) {
     EXPECT_EQ("not json", lines[1]["text"].asString());
     EXPECT_FALSE(lines[1].isMember("event"));
     EXPECT_EQ(3, lines[2]["event"]["n"].asInt());
-}
-
-TEST_F(AgentConnected, GetSettingsAnswersWithTheDocumentAsItStands) {
-    Handler handler;
-    vorn::vorn_comm_client& client = StartWithSettingsClient(handler);
-
-    Result result;
-    EXPECT_EQ(0, client.send_command(1, nullptr, &result, 15000));
-    EXPECT_TRUE(result.set);
-    EXPECT_EQ(0, result.code);
-    EXPECT_FALSE(result.data_null);
-    EXPECT_EQ(kSettings, result.data);
-
-    const std::vector<vornint::Entry> sent = vornint::Entries(VORNINT_SENT_COMMAND);
-    ASSERT_EQ(1u, sent.size());
-    EXPECT_EQ(1, sent[0].data.command);
-    EXPECT_EQ(15000, sent[0].data.timeout_ms);
-    EXPECT_EQ(0, sent[0].data.returned);
 }
 
 TEST_F(AgentConnected, UpdateSettingsMergesObjectsReplacesArraysAndWritesTheFileWhole) {

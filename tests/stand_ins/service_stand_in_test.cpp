@@ -63,13 +63,6 @@ bool QueryConfig(ServiceConfig* config) {
     return ok;
 }
 
-std::string Utf8(const std::wstring& text) {
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    std::string out(size > 0 ? size - 1 : 0, '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, out.data(), size, nullptr, nullptr);
-    return out;
-}
-
 // Polls the service's state until it is `wanted` or the time is up; returns the last state seen.
 DWORD WaitForServiceState(SC_HANDLE service, DWORD wanted) {
     SERVICE_STATUS status{};
@@ -134,55 +127,6 @@ TEST_F(ServiceStandIn, InstallRegistersItsOwnPathAsDemandStartServiceAndUninstal
     EXPECT_EQ(RunChild(exe_, L"/uninstall"), static_cast<DWORD>(ERROR_SUCCESS));
     EXPECT_EQ(OpenServiceError(), static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST));
     EXPECT_EQ(RunChild(exe_, L"/uninstall"), static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST));
-}
-
-TEST_F(ServiceStandIn, ScriptedExitCodeEndsTheRunBeforeTheServiceManagerIsTouched) {
-    const struct {
-        const wchar_t* arguments;
-        const wchar_t* scripted;
-        DWORD expected;
-    } cases[] = {
-        {L"/install", L"0", 0},
-        {L"/install", L"2", 2},
-        {L"/uninstall", L"1627", 1627},
-        {L"", L"0x80070005", 0x80070005},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << "arguments \"" << testing::PrintToString(std::wstring(c.arguments))
-                                        << "\", scripted " << testing::PrintToString(std::wstring(c.scripted)));
-        ScopedEnvironment exit_code(L"VORN_SERVICE_EXIT_CODE", c.scripted);
-        EXPECT_EQ(RunChild(exe_, c.arguments), c.expected);
-        EXPECT_EQ(OpenServiceError(), static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST));
-    }
-}
-
-TEST_F(ServiceStandIn, RefusesAnyOtherSwitchAndCannotServeWithoutTheServiceManager) {
-    for (const wchar_t* arguments : {L"/Install", L"install", L"/install /uninstall", L"-uninstall"}) {
-        SCOPED_TRACE(testing::PrintToString(std::wstring(arguments)));
-        EXPECT_EQ(RunChild(exe_, arguments), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
-        EXPECT_EQ(OpenServiceError(), static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST));
-    }
-    EXPECT_EQ(RunChild(exe_, L""), static_cast<DWORD>(ERROR_FAILED_SERVICE_CONTROLLER_CONNECT));
-}
-
-TEST_F(ServiceStandIn, RecordsModulePathCommandLineAndDirectoryOfEveryRun) {
-    TempFolder folder(L"vorn stand in ");
-    const std::wstring copy = folder.File(L"VornHostService.exe");
-    const std::wstring record = folder.File(L"runs.txt");
-    ASSERT_TRUE(folder.CopyIn(exe_, L"VornHostService.exe"));
-    {
-        ScopedEnvironment record_file(L"VORN_SERVICE_RECORD", record.c_str());
-        ScopedEnvironment exit_code(L"VORN_SERVICE_EXIT_CODE", L"0");
-        EXPECT_EQ(RunChild(copy, L"/install"), 0u);
-        EXPECT_EQ(RunChild(copy, L"/uninstall"), 0u);
-    }
-    const std::vector<std::string> lines = ReadFileLines(record);
-    wchar_t current[MAX_PATH];
-    GetCurrentDirectoryW(MAX_PATH, current);
-    const std::string path = Utf8(copy);
-    const std::string here = Utf8(current);
-    EXPECT_EQ(lines, (std::vector<std::string>{path + "\t\"" + path + "\" /install\t" + here,
-                                               path + "\t\"" + path + "\" /uninstall\t" + here}));
 }
 
 TEST_F(ServiceStandIn, RunsAsTheServiceUntilStopped) {
