@@ -156,10 +156,7 @@ TEST_F(SettingsManager, UpdateWithNullReturnsAtOnceEvenWhileTheServerIsDown) {
     EXPECT_EQ(update.Result(), static_cast<unsigned long>(ERROR_INVALID_PARAMETER));
     EXPECT_TRUE(vornint::Entries(VORNINT_SENT_COMMAND).empty());
     // Only Update's own two trace lines: no wait, no message.
-    EXPECT_TRUE(Messages(WrittenLines(log_)).empty());
-    const auto traces = Traces(WrittenLines(log_));
-    EXPECT_EQ(traces.size(), 2u);
-    EXPECT_EQ(TracedFunctions(traces), std::vector<std::wstring>{kUpdate});
+    EXPECT_EQ(WrittenLines(log_), (std::vector<LogLine>{TraceEntry(kUpdate), TraceExit(kUpdate)}));
 }
 
 TEST_F(SettingsManager, UpdateRefusesADataObjectItDidNotMake) {

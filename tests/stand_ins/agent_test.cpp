@@ -382,27 +382,43 @@ TEST(AgentEntryPoints, FindTheStateFolderAndPipeAndServeOnce) {
     vornint_reset();
 }
 
+std::wstring OwnPath() {
+    wchar_t path[MAX_PATH];
+    return std::wstring(path, GetModuleFileNameW(nullptr, path, MAX_PATH));
+}
+
+std::wstring FolderOf(const std::wstring& path) { return path.substr(0, path.find_last_of(L'\\') + 1); }
+
+// The directions file is read beside the module that holds the agent. The child runs from a copy of this
+// executable in a folder of its own: a file in the build folder would also be found by the vorn.dll and
+// VornHostService.exe of any other test running meanwhile, which would then serve on the same pipe.
 TEST(AgentEntryPoints, ReadTheDirectionsFileBesideTheModule) {
+    TempFolder bin(L"vorn-agent-bin-");
+    ASSERT_TRUE(bin.CopyIn(OwnPath(), L"agent_test.exe"));
+    ASSERT_TRUE(bin.CopyIn(FolderOf(OwnPath()) + L"vornint.dll", L"vornint.dll"));
     StateFolder folder;
     ASSERT_TRUE(folder.Write(L"settings.json", kSettings));
-    const std::wstring pipe = agent_test::UniquePipe();
-    wchar_t module[MAX_PATH];
-    const std::wstring exe(module, GetModuleFileNameW(nullptr, module, MAX_PATH));
-    const std::wstring directions = exe.substr(0, exe.find_last_of(L'\\')) + L"\\vorn_agent_dir.txt";
-    ASSERT_FALSE(FileExists(directions)) << "left over from an earlier run";
-    std::wstring lines = folder.Dir() + L"\r\n" + pipe + L"\r\n";
-    ASSERT_TRUE(WriteFileText(directions, std::string(lines.begin(), lines.end())));
+    const std::wstring lines = folder.Dir() + L"\r\n" + agent_test::UniquePipe() + L"\r\n";
+    ASSERT_TRUE(bin.Write(L"vorn_agent_dir.txt", std::string(lines.begin(), lines.end())));
 
-    const unsigned long started = vorn_agent_start(nullptr);
-    DeleteFileW(directions.c_str());
-    ASSERT_EQ(0u, started);
-    HANDLE probe = CreateFileW(pipe.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    EXPECT_NE(INVALID_HANDLE_VALUE, probe);
+    EXPECT_EQ(RunProgram(bin.File(L"agent_test.exe"),
+                         L"--gtest_also_run_disabled_tests --gtest_brief=1 "
+                         L"--gtest_filter=AgentEntryPointsInChild.DISABLED_ServeWhatTheDirectionsFileNames"),
+              0);
+    EXPECT_NE(std::string::npos, folder.Read(L"agent.log").find("serving"));
+}
+
+TEST(AgentEntryPointsInChild, DISABLED_ServeWhatTheDirectionsFileNames) {
+    const std::vector<std::string> lines = ReadFileLines(FolderOf(OwnPath()) + L"vorn_agent_dir.txt");
+    ASSERT_EQ(lines.size(), 2u);
+    const std::string pipe = lines[1].substr(0, lines[1].find('\r'));
+    ASSERT_EQ(0u, vorn_agent_start(nullptr));
+    HANDLE probe = CreateFileA(pipe.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_NE(INVALID_HANDLE_VALUE, probe) << pipe;
     if (probe != INVALID_HANDLE_VALUE) {
         CloseHandle(probe);
     }
     vorn_agent_stop();
-    EXPECT_NE(std::string::npos, folder.Read(L"agent.log").find("serving"));
 }
 
 }  // namespace
