@@ -121,7 +121,12 @@ void RemoveTree(const std::wstring& folder) {
         } while (FindNextFileW(search, &found));
         FindClose(search);
     }
-    RemoveDirectoryW(folder.c_str());
+    // A child that ran in the folder may hold it as its current directory for a moment after it has ended.
+    for (int attempt = 0; !RemoveDirectoryW(folder.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND &&
+                          GetLastError() != ERROR_PATH_NOT_FOUND && attempt < 50;
+         ++attempt) {
+        Sleep(20);
+    }
 }
 }  // namespace
 
