@@ -84,19 +84,6 @@ private:
     Journal* journal_;
 };
 
-struct LogLine {
-    std::wstring function;
-    unsigned int level;
-    std::wstring text;
-    bool operator==(const LogLine& other) const {
-        return function == other.function && level == other.level && text == other.text;
-    }
-};
-
-inline void PrintTo(const LogLine& line, std::ostream* os) {
-    *os << testing::PrintToString(line.function) << " [" << line.level << "] " << testing::PrintToString(line.text);
-}
-
 inline void PrintTo(const Received& call, std::ostream* os) {
     *os << call.subscriber << " " << call.method << "(" << testing::PrintToString(call.id) << ", "
         << testing::PrintToString(call.content) << ")";
@@ -140,31 +127,10 @@ protected:
         ASSERT_EQ(vornint_wait_idle(VORNINT_ALL_CLIENTS, kWaitMs), VORNINT_OK);
     }
 
-    // Every line written since the last Clear, optionally only those under one operation's name.
-    std::vector<LogLine> Lines(const wchar_t* function = nullptr) {
-        std::vector<LogLine> lines;
-        for (const StandInLogRecord& r : RecordsOf(AllRecords(log_), StandInLogCallWrite)) {
-            if (function == nullptr || std::wstring(r.function) == function) {
-                lines.push_back({r.function, r.level, r.text});
-            }
-        }
-        return lines;
-    }
-
     PluginLoader plugin_;
     StandInLogApi log_{nullptr};
     Endpoint::Vorn::IClient* client_ = nullptr;
     Journal journal_;
 };
-
-// The entry and exit lines of a traced operation (the exit line's elapsed time is not compared).
-inline bool IsEntryLine(const LogLine& line, const std::wstring& function) {
-    return line.function == function && line.level == 0x20 && line.text == L"-> " + function + L"()";
-}
-inline bool IsExitLine(const LogLine& line, const std::wstring& function) {
-    const std::wstring prefix = L"<- " + function + L"() [";
-    return line.function == function && line.level == 0x20 && line.text.compare(0, prefix.size(), prefix) == 0 &&
-           line.text.back() == L']';
-}
 
 }  // namespace client_test

@@ -273,13 +273,11 @@ TEST(ClientHostileInput, EveryTextReachesTheSubscriberOrLogsExactlyOneReason) {
             agent_side.on_run_policy(text.bytes.c_str());
         }
         const int calls = subscriber.Total() - before;
+        const auto lines = WrittenLines(log);
         int reasons = 0;
-        const auto lines = RecordsOf(AllRecords(log), StandInLogCallWrite);
-        for (const StandInLogRecord& line : lines) {
-            if (std::wstring(line.function) == L"Endpoint::Vorn::NG::PolicyImpl::Parse") {
-                ++reasons;
-                EXPECT_EQ(line.level, 0x04u);
-            }
+        for (const LogLine& line : LinesOf(lines, L"Endpoint::Vorn::NG::PolicyImpl::Parse")) {
+            ++reasons;
+            EXPECT_EQ(line.level, 0x04u);
         }
         ASSERT_EQ(lines.size(), 2u + reasons) << "seed " << kSeed << " text " << n;
         ASSERT_TRUE((calls == 1 && reasons == 0) || (calls == 0 && reasons == 1))

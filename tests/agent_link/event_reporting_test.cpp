@@ -125,10 +125,10 @@ TEST_F(EventReporting, AnUnparsableRunResultIsLoggedAndStillReported) {
         const Json::Value expected = EventObject("P7", "Policy run stopped/succeeded",
                                                  c.utf8.empty() ? Json::Value() : LeftByFailedParse(c.utf8));
         EXPECT_EQ(sent[0].text, expected.toStyledString());
-        EXPECT_EQ(Lines(), (std::vector<LogLine>{
-                               {kRun, 0x04, std::wstring(L"failed to parse response json: ") + c.result},
-                               {kRun, 0x20, L"send_event EVST_POLICY_RUN result [0]"},
-                           }));
+        EXPECT_EQ(WrittenLines(log_), (std::vector<LogLine>{
+                                          {0x04, kRun, std::wstring(L"failed to parse response json: ") + c.result},
+                                          {0x20, kRun, L"send_event EVST_POLICY_RUN result [0]"},
+                                      }));
         client_->Stop();
     }
 }
@@ -141,15 +141,15 @@ TEST_F(EventReporting, AnUnparsableEventContentIsLoggedAndNothingIsSent) {
         ASSERT_EQ(client_->Start(5), 0ul);
         client_->SendEvent(EventDescriptor{7, 3, 1, L"ev", L"desc", content, true});
         EXPECT_TRUE(vornint::Entries(VORNINT_SENT_EVENT).empty());
-        const auto lines = Lines(kSendEvent.c_str());
+        const auto lines = LinesOf(WrittenLines(log_), kSendEvent);
         ASSERT_EQ(lines.size(), 4u);
-        EXPECT_TRUE(IsEntryLine(lines[0], kSendEvent));
-        EXPECT_EQ(lines[1], (LogLine{kSendEvent, 0x20,
+        EXPECT_EQ(lines[0], TraceEntry(kSendEvent));
+        EXPECT_EQ(lines[1], (LogLine{0x20, kSendEvent,
                                      L"Send event: name[ev] description[desc] type[7] subtype[3] flags[1] "
                                      L"async[true] content[" +
                                          std::wstring(content) + L"]"}));
-        EXPECT_EQ(lines[2], (LogLine{kSendEvent, 0x04, L"failed to parse content"}));
-        EXPECT_TRUE(IsExitLine(lines[3], kSendEvent));
+        EXPECT_EQ(lines[2], (LogLine{0x04, kSendEvent, L"failed to parse content"}));
+        EXPECT_EQ(lines[3], TraceExit(kSendEvent));
         client_->Stop();
     }
 }
@@ -171,15 +171,15 @@ TEST_F(EventReporting, TheSendResultIsLoggedAtALevelByResult) {
         client_->SendPolicyRun(L"P", L"{}");
         client_->SendEvent(EventDescriptor{1, 2, 0, L"", qv::WString(), L"{}", false});
         const std::wstring r = std::to_wstring(c.result);
-        EXPECT_EQ(Lines(kStarted.c_str()),
-                  (std::vector<LogLine>{{kStarted, c.level, L"send_event EVST_POLICY_STARTED result [" + r + L"]"}}));
-        EXPECT_EQ(Lines(kRun.c_str()),
-                  (std::vector<LogLine>{{kRun, c.level, L"send_event EVST_POLICY_RUN result [" + r + L"]"}}));
-        const auto lines = Lines(kSendEvent.c_str());
+        EXPECT_EQ(LinesOf(WrittenLines(log_), kStarted),
+                  (std::vector<LogLine>{{c.level, kStarted, L"send_event EVST_POLICY_STARTED result [" + r + L"]"}}));
+        EXPECT_EQ(LinesOf(WrittenLines(log_), kRun),
+                  (std::vector<LogLine>{{c.level, kRun, L"send_event EVST_POLICY_RUN result [" + r + L"]"}}));
+        const auto lines = LinesOf(WrittenLines(log_), kSendEvent);
         ASSERT_EQ(lines.size(), 4u);
         EXPECT_EQ(lines[1].text,
                   L"Send event: name[] description[] type[1] subtype[2] flags[0] async[false] content[{}]");
-        EXPECT_EQ(lines[2], (LogLine{kSendEvent, c.level, L"send result [" + r + L"]"}));
+        EXPECT_EQ(lines[2], (LogLine{c.level, kSendEvent, L"send result [" + r + L"]"}));
         EXPECT_EQ(vornint::Entries(VORNINT_SENT_EVENT).size(), 3u);
         client_->Stop();
     }

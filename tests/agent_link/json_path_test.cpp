@@ -68,8 +68,8 @@ TEST(JsonFindNode, ReadOnlyLookupsFindTheSameNodeOrNothing) {
     EXPECT_EQ(JsonFindNode(&doc, "a[0][1]", false), &doc["a"][0][1]);
     EXPECT_EQ(JsonFindNode(&doc, "a[x]", false), &doc["a"][0]);
     EXPECT_EQ(JsonFindNode(&doc, "a[-1]", false), &doc["a"]);
-    for (const char* path : {"", "content//files", "list[2]", "a[0", "missing", "s/x", "n", "content/files/x",
-                             "list[0]/x"}) {
+    for (const char* path :
+         {"", "content//files", "list[2]", "a[0", "missing", "s/x", "n", "content/files/x", "list[0]/x"}) {
         EXPECT_EQ(JsonFindNode(&doc, path, false), nullptr) << path;
     }
     EXPECT_EQ(JsonFindNode(static_cast<Json::Value*>(nullptr), "a", false), nullptr);
@@ -120,9 +120,18 @@ TEST(JsonReadString, TextsAndIntegersReadOtherTypesFail) {
         bool ok;
         const char* text;
     } cases[] = {
-        {"s", true, "h\xC3\xA9llo"}, {"i", true, "7"},       {"neg", true, "-7"},  {"max", true, "4294967295"},
-        {"min", true, "-2147483648"}, {"big", false, ""},    {"real", false, ""},  {"b", false, ""},
-        {"o", false, ""},             {"a", false, ""},      {"n", false, ""},     {"missing", false, ""},
+        {"s", true, "h\xC3\xA9llo"},
+        {"i", true, "7"},
+        {"neg", true, "-7"},
+        {"max", true, "4294967295"},
+        {"min", true, "-2147483648"},
+        {"big", false, ""},
+        {"real", false, ""},
+        {"b", false, ""},
+        {"o", false, ""},
+        {"a", false, ""},
+        {"n", false, ""},
+        {"missing", false, ""},
     };
     for (const Case& c : cases) {
         std::string out = "stale";

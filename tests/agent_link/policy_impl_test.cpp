@@ -26,9 +26,9 @@ protected:
     // The messages written since SetUp, as "[level] text", all of them under Parse's name.
     std::vector<std::wstring> Messages() {
         std::vector<std::wstring> messages;
-        for (const StandInLogRecord& r : RecordsOf(AllRecords(log_), StandInLogCallWrite)) {
-            EXPECT_STREQ(r.function, L"Endpoint::Vorn::NG::PolicyImpl::Parse");
-            messages.push_back(L"[" + std::to_wstring(r.level) + L"] " + r.text);
+        for (const LogLine& line : WrittenLines(log_)) {
+            EXPECT_EQ(line.function, L"Endpoint::Vorn::NG::PolicyImpl::Parse");
+            messages.push_back(L"[" + std::to_wstring(line.level) + L"] " + line.text);
         }
         return messages;
     }
@@ -85,10 +85,20 @@ TEST_F(PolicyParse, RefusedTextsFailWithOneReason) {
          L"[4] failed to get policy id from json: {\"polid\":-2147483649,\"content\":{\"files\":[1]}}"},
         {R"({"polid":{"id":"P"},"content":{"files":[1]}})",
          L"[4] failed to get policy id from json: {\"polid\":{\"id\":\"P\"},\"content\":{\"files\":[1]}}"},
+        {"", L"[4] failed to parse json: "},
+        {R"({"polid":true,"content":{"files":[1]}})",
+         L"[4] failed to get policy id from json: {\"polid\":true,\"content\":{\"files\":[1]}}"},
+        {R"({"polid":null})", L"[4] failed to get policy id from json: {\"polid\":null}"},
+        {R"(["polid"])", L"[4] failed to get policy id from json: [\"polid\"]"},
+        {R"({"polid":"P"})", L"[4] failed to get [content/files] from policy"},
+        {R"({"polid":"P","content":"files"})", L"[4] failed to get [content/files] from policy"},
+        {R"({"polid":"P","content":{"files":null}})", L"[4] failed to get [content/files] from policy"},
         {R"({"polid":"P","Content":{"files":[1]}})", L"[4] failed to get [content/files] from policy"},
         {R"({"polid":"P","content":[{"files":[1]}]})", L"[4] failed to get [content/files] from policy"},
         {R"({"polid":"P","content":{"files":7}})", L"[4] [content/files] is not array"},
+        {R"({"polid":"P","content":{"files":{}}})", L"[4] [content/files] is not array"},
         {R"({"polid":"P","content":{"files":[1,2]}})", L"[4] unexpected size [2] for [content/files]"},
+        {R"({"polid":"P","content":{"files":[{},{},{}]}})", L"[4] unexpected size [3] for [content/files]"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);

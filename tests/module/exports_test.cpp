@@ -16,11 +16,3 @@ TEST(Exports, UnknownNamesAndCaseVariantsAreNotFoundAndStoreNull) {
         EXPECT_EQ(object, nullptr);
     }
 }
-
-TEST(Exports, DestroyUnderUnknownNameDoesNothing) {
-    PluginLoader plugin;
-    ASSERT_TRUE(plugin.Loaded());
-    int not_an_object = 0;
-    plugin.Destroy(L"No.Such.Object", &not_an_object);
-    EXPECT_EQ(not_an_object, 0);
-}

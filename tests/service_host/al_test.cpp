@@ -14,7 +14,7 @@
 #include "service_host/host_interfaces.h"
 #include "stand_ins/vorn/vorn_control.h"
 #include "tests/plugin_loader.h"
-#include "tests/service_host/written_lines.h"
+#include "tests/support/logging/log_records.h"
 
 namespace {
 
@@ -266,9 +266,9 @@ TEST_F(AlThroughPlugin, InitTracesItselfAndTheSettingsItPassesOn) {
     al->Init(&host_);
     EXPECT_THAT(WrittenLines(log_),
                 testing::ElementsAre(TraceEntry(kInit), TraceEntry(kSetPreStart),
-                                     WrittenLine{0x20, kSetPreStart,
-                                                 L"Set initial vorn log settings: level[info] dir_path [C:\\Host Logs] "
-                                                 L"max_size[2048] max_files[1]"},
+                                     LogLine{0x20, kSetPreStart,
+                                             L"Set initial vorn log settings: level[info] dir_path [C:\\Host Logs] "
+                                             L"max_size[2048] max_files[1]"},
                                      TraceExit(kSetPreStart), TraceExit(kInit)));
 
     const std::wstring others[] = {L"Endpoint::Vorn::NG::AL::Start", L"Endpoint::Vorn::NG::AL::Stop",
@@ -288,11 +288,11 @@ TEST_F(AlThroughPlugin, WithoutTheLoggerPluginTheAgentKeepsItsOwnDefaults) {
     refusing.status = ERROR_ACCESS_DENIED;
     Host refused;
     refused.manager = &refusing;
-    const WrittenLine failed{0x08, kInit, L"failed to get logger config."};
+    const LogLine failed{0x08, kInit, L"failed to get logger config."};
     const struct {
         const char* what;
         Product::IHost* host;
-        WrittenLine first;
+        LogLine first;
         std::vector<std::string> journal;
     } cases[] = {
         {"null host pointer", nullptr, {0x04, kGetPlugin, L"Null component manager"}, {}},

@@ -16,7 +16,7 @@
 #include "service_host/service_impl.h"
 #include "support/strings/utf8.h"
 #include "tests/plugin_loader.h"
-#include "tests/service_host/written_lines.h"
+#include "tests/support/logging/log_records.h"
 #include "tests/test_process.h"
 
 namespace {
@@ -73,19 +73,6 @@ private:
     HANDLE thread_ = nullptr;
 };
 
-class ScopedEnvironment {
-public:
-    ScopedEnvironment(const wchar_t* name, const std::wstring& value) : name_(name) {
-        SetEnvironmentVariableW(name, value.c_str());
-    }
-    ~ScopedEnvironment() { SetEnvironmentVariableW(name_, nullptr); }
-    ScopedEnvironment(const ScopedEnvironment&) = delete;
-    ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
-
-private:
-    const wchar_t* name_;
-};
-
 DWORD OpenServiceError() {
     SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
     if (manager == nullptr) {
@@ -104,17 +91,7 @@ DWORD OpenServiceError() {
 // The stand-in's record: one line per run, module path, command line and current directory, tab-separated.
 std::vector<std::vector<std::string>> ReadRuns(const std::wstring& path) {
     std::vector<std::vector<std::string>> runs;
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return runs;
-    }
-    std::string content(65536, '\0');
-    DWORD read = 0;
-    ReadFile(file, content.data(), static_cast<DWORD>(content.size()), &read, nullptr);
-    CloseHandle(file);
-    content.resize(read);
-    std::istringstream lines(content);
-    for (std::string line; std::getline(lines, line);) {
+    for (const std::string& line : ReadFileLines(path)) {
         std::vector<std::string> fields;
         std::istringstream split(line);
         for (std::string field; std::getline(split, field, '\t');) {
@@ -163,15 +140,15 @@ TEST_F(ServiceThroughPlugin, InstallAndUninstallShowInTheServiceManager) {
     const std::wstring install = L"Endpoint::Vorn::NG::ServiceImpl::Install";
     EXPECT_THAT(WrittenLines(log_),
                 testing::ElementsAre(TraceEntry(install),
-                                     WrittenLine{0x20, kRunProcess, L"waiting for [" + application + L"] [/install]"},
-                                     WrittenLine{0x20, kRunProcess, L"exit_code [0]"}, TraceExit(install)));
+                                     LogLine{0x20, kRunProcess, L"waiting for [" + application + L"] [/install]"},
+                                     LogLine{0x20, kRunProcess, L"exit_code [0]"}, TraceExit(install)));
 
     // The stand-in refuses a second install with its own code; the host only learns that it failed.
     log_.Clear();
     EXPECT_EQ(service_->Install(qv::WString(bin_.c_str())), static_cast<unsigned long>(ERROR_FUNCTION_FAILED));
-    EXPECT_THAT(Messages(WrittenLines(log_)),
-                testing::Contains(
-                    WrittenLine{0x20, kRunProcess, L"exit_code [" + std::to_wstring(ERROR_SERVICE_EXISTS) + L"]"}));
+    EXPECT_THAT(
+        Messages(WrittenLines(log_)),
+        testing::Contains(LogLine{0x20, kRunProcess, L"exit_code [" + std::to_wstring(ERROR_SERVICE_EXISTS) + L"]"}));
 
     EXPECT_EQ(service_->Uninstall(qv::WString(bin_.c_str())), 0u);
     EXPECT_FALSE(service_->IsInstalled());
@@ -185,9 +162,9 @@ TEST_F(ServiceThroughPlugin, NonZeroExitCodeBecomesFunctionFailed) {
         const unsigned long expected = code[0] == L'0' ? 0 : ERROR_FUNCTION_FAILED;
         EXPECT_EQ(service_->Install(qv::WString(bin_.c_str())), expected);
         EXPECT_EQ(service_->Uninstall(qv::WString(bin_.c_str())), expected);
-        const std::vector<WrittenLine> messages = Messages(WrittenLines(log_));
+        const std::vector<LogLine> messages = Messages(WrittenLines(log_));
         ASSERT_EQ(messages.size(), 4u);
-        EXPECT_EQ(messages[1], (WrittenLine{0x20, kRunProcess, L"exit_code [" + std::wstring(code) + L"]"}));
+        EXPECT_EQ(messages[1], (LogLine{0x20, kRunProcess, L"exit_code [" + std::wstring(code) + L"]"}));
         EXPECT_EQ(messages[3], messages[1]);
     }
 }
@@ -197,38 +174,9 @@ TEST_F(ServiceThroughPlugin, MissingExecutableGivesTheCreateProcessError) {
     const std::wstring application = empty.Path() + L"VornHostService.exe";
     EXPECT_EQ(service_->Uninstall(qv::WString(empty.Path().c_str())), static_cast<unsigned long>(ERROR_FILE_NOT_FOUND));
     EXPECT_THAT(Messages(WrittenLines(log_)),
-                testing::ElementsAre(WrittenLine{
+                testing::ElementsAre(LogLine{
                     0x04, kRunProcess, L"failed to create process: [" + application + L"] [/uninstall]. error [2]"}));
 }
-
-// A copy of the stand-in in a folder whose name has spaces, recording its runs into the same folder.
-class AgentFolder {
-public:
-    AgentFolder() {
-        wchar_t temp[MAX_PATH];
-        GetTempPathW(MAX_PATH, temp);
-        path_ = std::wstring(temp) + L"vorn agent " + std::to_wstring(GetCurrentProcessId());
-        CreateDirectoryW(path_.c_str(), nullptr);
-        copied_ = CopyFileW((ExecutableFolder() + L"VornHostService.exe").c_str(), Executable().c_str(), FALSE);
-    }
-    ~AgentFolder() {
-        DeleteFileW(Record().c_str());
-        DeleteFileW(Executable().c_str());
-        RemoveDirectoryW(path_.c_str());
-    }
-    AgentFolder(const AgentFolder&) = delete;
-    AgentFolder& operator=(const AgentFolder&) = delete;
-
-    bool Ready() const { return copied_; }
-    // Without a trailing backslash.
-    const std::wstring& Path() const { return path_; }
-    std::wstring Executable() const { return path_ + L"\\VornHostService.exe"; }
-    std::wstring Record() const { return path_ + L"\\runs.txt"; }
-
-private:
-    std::wstring path_;
-    bool copied_ = false;
-};
 
 std::wstring Slashed(std::wstring path) {
     for (wchar_t& c : path) {
@@ -238,9 +186,11 @@ std::wstring Slashed(std::wstring path) {
 }
 
 TEST_F(ServiceThroughPlugin, RunsTheExecutableOfTheDirectoryWithItsQuotedPathAndTheSwitch) {
-    AgentFolder folder;
-    ASSERT_TRUE(folder.Ready());
-    ScopedEnvironment record(L"VORN_SERVICE_RECORD", folder.Record());
+    // A copy of the stand-in in a folder whose name has spaces, recording its runs into the same folder.
+    TempFolder folder(L"vorn agent ");
+    ASSERT_TRUE(folder.CopyIn(ExecutableFolder() + L"VornHostService.exe", L"VornHostService.exe"));
+    const std::wstring executable = folder.File(L"VornHostService.exe");
+    ScopedEnvironment record(L"VORN_SERVICE_RECORD", folder.File(L"runs.txt").c_str());
     ScopedEnvironment scripted(L"VORN_SERVICE_EXIT_CODE", L"0");
     wchar_t here[MAX_PATH];
     GetCurrentDirectoryW(MAX_PATH, here);
@@ -249,9 +199,9 @@ TEST_F(ServiceThroughPlugin, RunsTheExecutableOfTheDirectoryWithItsQuotedPathAnd
         std::wstring directory;
         std::wstring application;
     } cases[] = {
-        {folder.Path(), folder.Executable()},
-        {folder.Path() + L"\\", folder.Executable()},
-        {Slashed(folder.Path()) + L"/", Slashed(folder.Executable())},
+        {folder.Dir(), executable},
+        {folder.Path(), executable},
+        {Slashed(folder.Path()), Slashed(executable)},
         // A bare file name is looked up in the current directory only.
         {L"", L"VornHostService.exe"},
     };
@@ -259,18 +209,18 @@ TEST_F(ServiceThroughPlugin, RunsTheExecutableOfTheDirectoryWithItsQuotedPathAnd
     for (const auto& c : cases) {
         const bool bare = c.directory.empty();
         if (bare) {
-            ASSERT_TRUE(SetCurrentDirectoryW(folder.Path().c_str()));
+            ASSERT_TRUE(SetCurrentDirectoryW(folder.Dir().c_str()));
         }
         EXPECT_EQ(service_->Install(qv::WString(c.directory.c_str())), 0u) << testing::PrintToString(c.directory);
         wchar_t current[MAX_PATH];
         GetCurrentDirectoryW(MAX_PATH, current);
         SetCurrentDirectoryW(here);
-        expected.push_back({qv::ToUtf8(folder.Executable().c_str()).GetString(),
+        expected.push_back({qv::ToUtf8(executable.c_str()).GetString(),
                             qv::ToUtf8((L"\"" + c.application + L"\" /install").c_str()).GetString(),
                             qv::ToUtf8(current).GetString()});
     }
     // Which file ran is compared with either separator: how a module path is spelled is the loader's choice.
-    std::vector<std::vector<std::string>> runs = ReadRuns(folder.Record());
+    std::vector<std::vector<std::string>> runs = ReadRuns(folder.File(L"runs.txt"));
     for (auto* list : {&runs, &expected}) {
         for (auto& run : *list) {
             if (!run.empty()) {

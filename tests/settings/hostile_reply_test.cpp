@@ -13,7 +13,6 @@
 #include "tests/settings/record_text.h"
 
 using namespace Endpoint::Vorn;
-using settings_test::LogLine;
 using SettingsHostileReplies = settings_test::SettingsManagerTest;
 
 namespace {
@@ -181,7 +180,7 @@ TEST_F(SettingsHostileReplies, EveryReplyLoadsOrFailsWithItsMessage) {
         log_.Clear();
         Settings::Record record = settings_test::OldRecord();
         const unsigned long result = manager_->Read(record);
-        const auto messages = log_.Messages();
+        const auto messages = Messages(WrittenLines(log_));
         ASSERT_FALSE(messages.empty());
         if (result == 0) {
             ++loaded;

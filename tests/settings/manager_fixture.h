@@ -15,7 +15,7 @@
 #include "interfaces/settings_manager.h"
 #include "stand_ins/vornint/vornint_control.h"
 #include "tests/plugin_loader.h"
-#include "tests/settings/log_lines.h"
+#include "tests/support/logging/log_records.h"
 
 namespace settings_test {
 
@@ -95,7 +95,7 @@ protected:
     }
 
     PluginLoader plugin_;
-    LogRecords log_;
+    KeptStandInLog log_;
     Endpoint::Vorn::Settings::IManager* manager_ = nullptr;
 };
 

@@ -15,7 +15,6 @@ using namespace Endpoint::Vorn;
 using settings_test::Bounded;
 using settings_test::kOldRecordText;
 using settings_test::kWaitMs;
-using settings_test::LogLine;
 using settings_test::OldRecord;
 using settings_test::Pending;
 using settings_test::RecordText;
@@ -39,17 +38,15 @@ constexpr unsigned int kError = 0x04;
 constexpr unsigned int kWarning = 0x08;
 constexpr unsigned int kTrace = 0x20;
 
-// The functions whose trace lines were written, entry and exit checked to pair up in order.
+// The operations whose trace lines were written, in order of entry; each exit must close the innermost open one.
 std::vector<std::wstring> TracedFunctions(const std::vector<LogLine>& traces) {
     std::vector<std::wstring> functions;
     std::vector<std::wstring> open;
     for (const LogLine& line : traces) {
-        EXPECT_EQ(line.level, kTrace);
-        if (line.text == L"-> " + line.function + L"()") {
+        if (line == TraceEntry(line.function)) {
             functions.push_back(line.function);
             open.push_back(line.function);
         } else {
-            EXPECT_EQ(line.text.rfind(L"<- " + line.function + L"() [", 0), 0u) << "unexpected trace line";
             EXPECT_FALSE(open.empty() || open.back() != line.function) << "exit without its entry";
             if (!open.empty()) {
                 open.pop_back();
@@ -119,14 +116,14 @@ TEST_F(SettingsManager, InitMakesClientTwelveNamedVornRegistersStartsAndAsksOnce
     EXPECT_EQ(entries[0].text, "vorn");
     EXPECT_NE(entries[1].data.handler, nullptr);
     EXPECT_EQ(Client(0).running, 1);
-    EXPECT_TRUE(log_.Messages().empty());
-    EXPECT_EQ(TracedFunctions(log_.Traces()), std::vector<std::wstring>{kInit});
+    EXPECT_TRUE(Messages(WrittenLines(log_)).empty());
+    EXPECT_EQ(TracedFunctions(Traces(WrittenLines(log_))), std::vector<std::wstring>{kInit});
 }
 
 TEST_F(SettingsManager, InitSaysSoWhenTheClientIsAlreadyConnected) {
     ScriptClient(VORNINT_ALL_CLIENTS, 0, true);
     ASSERT_EQ(manager_->Init(), 0u);
-    EXPECT_EQ(log_.Messages(), (std::vector<LogLine>{{kTrace, kInit, L"vorn is allready connected"}}));
+    EXPECT_EQ(Messages(WrittenLines(log_)), (std::vector<LogLine>{{kTrace, kInit, L"vorn is allready connected"}}));
 }
 
 TEST_F(SettingsManager, InitPassesOnAFailedStartWithoutAskingForTheConnection) {
@@ -134,7 +131,8 @@ TEST_F(SettingsManager, InitPassesOnAFailedStartWithoutAskingForTheConnection) {
     EXPECT_EQ(manager_->Init(), 1722u);
     EXPECT_TRUE(vornint::Entries(VORNINT_ASKED_CONNECTED).empty());
     EXPECT_EQ(Client(0).destroyed, 0) << "the client stays in place";
-    EXPECT_EQ(log_.Messages(), (std::vector<LogLine>{{kError, kInit, L"failed to start vorn client. error [1722]"}}));
+    EXPECT_EQ(Messages(WrittenLines(log_)),
+              (std::vector<LogLine>{{kError, kInit, L"failed to start vorn client. error [1722]"}}));
 }
 
 TEST_F(SettingsManager, BeforeInitNothingReachesTheAgentLibrary) {
@@ -158,10 +156,7 @@ TEST_F(SettingsManager, UpdateWithNullReturnsAtOnceEvenWhileTheServerIsDown) {
     EXPECT_EQ(update.Result(), static_cast<unsigned long>(ERROR_INVALID_PARAMETER));
     EXPECT_TRUE(vornint::Entries(VORNINT_SENT_COMMAND).empty());
     // Only Update's own two trace lines: no wait, no message.
-    EXPECT_TRUE(log_.Messages().empty());
-    const auto traces = log_.Traces();
-    EXPECT_EQ(traces.size(), 2u);
-    EXPECT_EQ(TracedFunctions(traces), std::vector<std::wstring>{kUpdate});
+    EXPECT_EQ(WrittenLines(log_), (std::vector<LogLine>{TraceEntry(kUpdate), TraceExit(kUpdate)}));
 }
 
 TEST_F(SettingsManager, UpdateRefusesADataObjectItDidNotMake) {
@@ -194,13 +189,14 @@ TEST_F(SettingsManager, UpdateBlocksUntilTheAgentSaysItsServerIsUp) {
     ASSERT_EQ(delivered.size(), 4u);
     const DWORD agent_thread = delivered[0].data.thread_id;
     EXPECT_NE(agent_thread, GetCurrentThreadId());
-    EXPECT_EQ(log_.Messages(agent_thread), (std::vector<LogLine>{{kTrace, kNotification, L"id[3] json: {}"},
-                                                                 {kTrace, kNotification, L"id[7] json: (null)"},
-                                                                 {kTrace, kNotification, L"id[5] json: {}"},
-                                                                 {kTrace, kNotification, L"vorn server down"},
-                                                                 {kTrace, kNotification, L"id[4] json: {}"},
-                                                                 {kTrace, kNotification, L"vorn server up"}}));
-    EXPECT_EQ(TracedFunctions(log_.Traces(agent_thread)), std::vector<std::wstring>(4, kNotification));
+    EXPECT_EQ(Messages(WrittenLines(log_, agent_thread)),
+              (std::vector<LogLine>{{kTrace, kNotification, L"id[3] json: {}"},
+                                    {kTrace, kNotification, L"id[7] json: (null)"},
+                                    {kTrace, kNotification, L"id[5] json: {}"},
+                                    {kTrace, kNotification, L"vorn server down"},
+                                    {kTrace, kNotification, L"id[4] json: {}"},
+                                    {kTrace, kNotification, L"vorn server up"}}));
+    EXPECT_EQ(TracedFunctions(Traces(WrittenLines(log_, agent_thread))), std::vector<std::wstring>(4, kNotification));
     const auto sent = vornint::Entries(VORNINT_SENT_COMMAND);
     ASSERT_EQ(sent.size(), 1u);
     EXPECT_EQ(sent[0].data.command, 2);
@@ -238,10 +234,10 @@ TEST_F(SettingsManager, UpdatePassesOnTheAgentLibrarysResult) {
     Settings::IData* data = manager_->CreateData();
     log_.Clear();
     EXPECT_EQ(Bounded([&] { return manager_->Update(data); }), 1460u);
-    EXPECT_EQ(log_.Messages(), (std::vector<LogLine>{{kTrace, kWaitVorn, L"wait_result [0]"},
-                                                     {kTrace, kUpdate, L"send vorn settings: null\n"},
-                                                     {kError, kUpdate, L"send_command result [1460]"}}));
-    EXPECT_EQ(TracedFunctions(log_.Traces()), (std::vector<std::wstring>{kUpdate, kWaitVorn}));
+    EXPECT_EQ(Messages(WrittenLines(log_)), (std::vector<LogLine>{{kTrace, kWaitVorn, L"wait_result [0]"},
+                                                                  {kTrace, kUpdate, L"send vorn settings: null\n"},
+                                                                  {kError, kUpdate, L"send_command result [1460]"}}));
+    EXPECT_EQ(TracedFunctions(Traces(WrittenLines(log_))), (std::vector<std::wstring>{kUpdate, kWaitVorn}));
     manager_->DestroyData(data);
 }
 
@@ -271,7 +267,7 @@ TEST_F(SettingsManager, UpdateSendsTheStyledTextOfExactlyTheKeysThatWereSet) {
     EXPECT_EQ(sent[1].text, Styled(u8R"({"conn":{"srvaddrlist":["a.example","b.example"],"storeevs":false,)"
                                    u8R"("proxy":{"server":"p.example","port":3128,"username":"pu","password":"pp"}},)"
                                    u8R"("id":{"appid":-1,"custid":"cé","customdata":{"k":[1,2]}}})"));
-    EXPECT_EQ(log_.Messages(),
+    EXPECT_EQ(Messages(WrittenLines(log_)),
               (std::vector<LogLine>{{kTrace, kWaitVorn, L"wait_result [0]"},
                                     {kTrace, kUpdate, L"send vorn settings: " + settings_test::Wide(sent[1].text)},
                                     {kTrace, kUpdate, L"send_command result [0]"}}));
@@ -327,9 +323,9 @@ TEST_F(SettingsManager, ReadAsksForTheSettingsAndLoadsThemWhateverTheReplyCode) 
     EXPECT_EQ(Bounded([&] { return manager_->Read(record); }), 0u);
     EXPECT_EQ(RecordText(record), kValidSettingsText);
     EXPECT_EQ(
-        log_.Messages(),
+        Messages(WrittenLines(log_)),
         (std::vector<LogLine>{{kTrace, kRead, L"result code[7] with data: " + settings_test::Wide(kValidSettings)}}));
-    EXPECT_EQ(TracedFunctions(log_.Traces()), std::vector<std::wstring>{kRead});
+    EXPECT_EQ(TracedFunctions(Traces(WrittenLines(log_))), std::vector<std::wstring>{kRead});
     const auto sent = vornint::Entries(VORNINT_SENT_COMMAND);
     ASSERT_EQ(sent.size(), 1u);
     EXPECT_EQ(sent[0].data.command, 1);
@@ -379,7 +375,7 @@ TEST_F(SettingsManager, ReadFailsWithoutTouchingTheRecordWhenTheReplyIsNoDocumen
         Settings::Record record = OldRecord();
         EXPECT_EQ(Bounded([&] { return manager_->Read(record); }), c.result);
         EXPECT_EQ(RecordText(record), kOldRecordText);
-        EXPECT_EQ(log_.Messages(), c.messages);
+        EXPECT_EQ(Messages(WrittenLines(log_)), c.messages);
     }
 }
 
@@ -393,7 +389,7 @@ TEST_F(SettingsManager, ReadKeepsTheConnectionWhenTheIdentityIsMissing) {
     EXPECT_EQ(RecordText(record),
               "srvaddr=s list=[a] storeevs=1 timesec=99 proxy=old:98:old:old | appid=0 custid=old userid=old "
               "groupid=old token=old");
-    EXPECT_EQ(log_.Messages(),
+    EXPECT_EQ(Messages(WrittenLines(log_)),
               (std::vector<LogLine>{{kTrace, kRead, L"result code[0] with data: " + settings_test::Wide(kReply)},
                                     {kWarning, L"JsonComposedSerializer::Load", L"Failed to load subnode appid"},
                                     {kWarning, L"JsonComposedSerializer::Load", L"Failed to load subnode id"},

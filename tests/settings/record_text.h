@@ -10,6 +10,7 @@
 namespace settings_test {
 
 inline std::string Narrow(const qv::WString& text) { return qv::ToUtf8(text).GetString(); }
+inline std::wstring Wide(const std::string& utf8) { return qv::FromUtf8(utf8.c_str()).GetString(); }
 
 // customdata is left out: its styled text is compared by value where it matters.
 inline std::string RecordText(const Endpoint::Vorn::Settings::Record& record) {

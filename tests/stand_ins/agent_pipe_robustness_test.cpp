@@ -16,6 +16,7 @@
 #include "stand_ins/agent/agent_server.h"
 #include "stand_ins/vornint/vornint_control.h"
 #include "tests/stand_ins/agent_test_support.h"
+#include "tests/support/sync/worker_thread.h"
 
 namespace {
 
@@ -60,10 +61,10 @@ std::string Hello() {
 class RawClient {
 public:
     explicit RawClient(const std::wstring& pipe) {
-        const ULONGLONG deadline = GetTickCount64() + agent_test::kWaitMs;
-        do {
+        sync_test::Eventually([&] {
             handle_ = CreateFileW(pipe.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-        } while (handle_ == INVALID_HANDLE_VALUE && GetTickCount64() < deadline && (Sleep(10), true));
+            return handle_ != INVALID_HANDLE_VALUE;
+        });
     }
     ~RawClient() { Close(); }
     bool Open() const { return handle_ != INVALID_HANDLE_VALUE; }
@@ -80,8 +81,7 @@ public:
     }
     // Reads whatever the agent sends until it closes its end; false if it has not within kWaitMs.
     bool WaitDropped() {
-        const ULONGLONG deadline = GetTickCount64() + agent_test::kWaitMs;
-        while (GetTickCount64() < deadline) {
+        return sync_test::Eventually([&] {
             DWORD available = 0;
             if (!PeekNamedPipe(handle_, nullptr, 0, nullptr, &available, nullptr)) {
                 return true;
@@ -90,11 +90,9 @@ public:
                 std::string sink(available, '\0');
                 DWORD got = 0;
                 ReadFile(handle_, &sink[0], available, &got, nullptr);
-            } else {
-                Sleep(5);
             }
-        }
-        return false;
+            return false;
+        });
     }
 
 private:
@@ -107,7 +105,7 @@ TEST(AgentPipeRobustness, AgentRefusesBadFramesAndKeepsServing) {
     ASSERT_TRUE(folder.Write(L"policies\\a.json", R"({"polid":"A"})"));
     vornint_reset();
     vorn_agent::AgentOptions options;
-    options.state_dir = folder.Path();
+    options.state_dir = folder.Dir();
     options.pipe_name = agent_test::UniquePipe();
     options.frame_timeout_ms = 300;
     vorn_agent::AgentServer agent;
@@ -178,7 +176,7 @@ TEST(AgentPipeRobustness, AgentRefusesBadFramesAndKeepsServing) {
         refusals += refused ? 1 : 0;
     }
 
-    ASSERT_TRUE(agent_test::Eventually([&] { return agent.Clients() == 1; }));
+    ASSERT_TRUE(sync_test::Eventually([&] { return agent.Clients() == 1; }));
     EXPECT_GE(agent.Refused(), refusals);
     EXPECT_TRUE(agent.Running());
     Result result;
@@ -271,7 +269,7 @@ TEST(AgentPipeRobustness, ConnectedClientRefusesBadFramesAndFindsTheRealAgentAft
     StateFolder folder;
     ASSERT_TRUE(folder.Write(L"settings.json", R"({"id":{"custid":"C"}})"));
     const std::wstring log = folder.File(L"vornint.log");
-    SetEnvironmentVariableW(L"VORNINT_LOG", log.c_str());
+    ScopedEnvironment vornint_log(L"VORNINT_LOG", log.c_str());
     const std::wstring pipe = agent_test::UniquePipe();
     vornint_reset();
     vornint_connect_to_agent(pipe.c_str());
@@ -334,7 +332,7 @@ TEST(AgentPipeRobustness, ConnectedClientRefusesBadFramesAndFindsTheRealAgentAft
     }
 
     vorn_agent::AgentOptions options;
-    options.state_dir = folder.Path();
+    options.state_dir = folder.Dir();
     options.pipe_name = pipe;
     vorn_agent::AgentServer agent;
     ASSERT_EQ(0u, agent.Start(options));
@@ -347,12 +345,11 @@ TEST(AgentPipeRobustness, ConnectedClientRefusesBadFramesAndFindsTheRealAgentAft
     client.stop();
     agent.Stop();
 
-    const std::string lines = agent_test::ReadText(log);
+    const std::string lines = ReadFileText(log);
     for (const char* line : {"refused from the agent: bad frame magic", "exceeds the limit", "unexpected frame kind",
                              "malformed notification frame"}) {
         EXPECT_NE(std::string::npos, lines.find(line)) << line;
     }
-    SetEnvironmentVariableW(L"VORNINT_LOG", nullptr);
     vornint_reset();
 }
 

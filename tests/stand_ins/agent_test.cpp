@@ -15,6 +15,7 @@
 #include "stand_ins/agent/vorn_agent.h"
 #include "stand_ins/vornint/vornint_control.h"
 #include "tests/stand_ins/agent_test_support.h"
+#include "tests/support/sync/worker_thread.h"
 
 namespace {
 
@@ -54,7 +55,7 @@ protected:
         vornint_reset();
         vornint_connect_to_agent(pipe_.c_str());
         ASSERT_TRUE(folder_.Write(L"settings.json", kSettings));
-        options_.state_dir = folder_.Path();
+        options_.state_dir = folder_.Dir();
         options_.pipe_name = pipe_;
     }
     void TearDown() override {
@@ -73,6 +74,14 @@ protected:
             client.register_notification_handler(&handler);
         }
         EXPECT_EQ(0, client.start_async());
+        return client;
+    }
+
+    // Starts the agent and a settings client (number 12) that has heard the agent's server come up.
+    vorn::vorn_comm_client& StartWithSettingsClient(Handler& handler) {
+        EXPECT_EQ(0u, agent_.Start(options_));
+        vorn::vorn_comm_client& client = Client(handler, false, 12);
+        EXPECT_TRUE(handler.WaitForCount("notification", 1));
         return client;
     }
 
@@ -118,17 +127,6 @@ TEST_F(AgentConnected, HandsOutServerUpThenPoliciesInNameOrderThenRemovals) {
     }
 }
 
-TEST_F(AgentConnected, NotificationClientHearsServerUpAndNoPolicies) {
-    ASSERT_TRUE(folder_.Write(L"policies\\a.json", R"({"polid":"A"})"));
-    ASSERT_EQ(0u, agent_.Start(options_));
-    Handler handler;
-    Client(handler, false, 12);
-    ASSERT_TRUE(handler.WaitForCount("notification", 1));
-    EXPECT_EQ(std::vector<int>{4}, handler.NotificationIds());
-    ASSERT_TRUE(agent_test::Eventually([&] { return agent_.Clients() == 1; }));
-    EXPECT_NE(std::string::npos, folder_.Read(L"agent.log").find("client 12 \"vorn\" connected"));
-}
-
 TEST_F(AgentConnected, EventsAreAppendedOneLineEachInOrder) {
     ASSERT_EQ(0u, agent_.Start(options_));
     Handler handler;
@@ -160,31 +158,9 @@ TEST_F(AgentConnected, EventsAreAppendedOneLineEachInOrder) {
     EXPECT_EQ(3, lines[2]["event"]["n"].asInt());
 }
 
-TEST_F(AgentConnected, GetSettingsAnswersWithTheDocumentAsItStands) {
-    ASSERT_EQ(0u, agent_.Start(options_));
-    Handler handler;
-    vorn::vorn_comm_client& client = Client(handler, false, 12);
-    ASSERT_TRUE(handler.WaitForCount("notification", 1));
-
-    Result result;
-    EXPECT_EQ(0, client.send_command(1, nullptr, &result, 15000));
-    EXPECT_TRUE(result.set);
-    EXPECT_EQ(0, result.code);
-    EXPECT_FALSE(result.data_null);
-    EXPECT_EQ(kSettings, result.data);
-
-    const std::vector<vornint::Entry> sent = vornint::Entries(VORNINT_SENT_COMMAND);
-    ASSERT_EQ(1u, sent.size());
-    EXPECT_EQ(1, sent[0].data.command);
-    EXPECT_EQ(15000, sent[0].data.timeout_ms);
-    EXPECT_EQ(0, sent[0].data.returned);
-}
-
 TEST_F(AgentConnected, UpdateSettingsMergesObjectsReplacesArraysAndWritesTheFileWhole) {
-    ASSERT_EQ(0u, agent_.Start(options_));
     Handler handler;
-    vorn::vorn_comm_client& client = Client(handler, false, 12);
-    ASSERT_TRUE(handler.WaitForCount("notification", 1));
+    vorn::vorn_comm_client& client = StartWithSettingsClient(handler);
 
     const char change[] = R"({"conn": {"srvaddrlist": ["z.example"], "proxy": {"port": 9}}, "id": {"custid": "C2"}})";
     EXPECT_EQ(0, client.send_command(2, change, nullptr, 15000));
@@ -199,7 +175,7 @@ TEST_F(AgentConnected, UpdateSettingsMergesObjectsReplacesArraysAndWritesTheFile
     EXPECT_EQ("C2", merged["id"]["custid"].asString());
     EXPECT_EQ("U1", merged["id"]["userid"].asString());
     EXPECT_EQ(1, merged["id"]["customdata"]["k"].asInt());
-    EXPECT_FALSE(agent_test::Exists(folder_.File(L"settings.json.tmp")));
+    EXPECT_FALSE(FileExists(folder_.File(L"settings.json.tmp")));
 
     Result result;
     EXPECT_EQ(0, client.send_command(1, nullptr, &result, 15000));
@@ -207,10 +183,8 @@ TEST_F(AgentConnected, UpdateSettingsMergesObjectsReplacesArraysAndWritesTheFile
 }
 
 TEST_F(AgentConnected, UpdateSettingsRefusesWhatIsNotAnObjectAndLeavesTheFileAlone) {
-    ASSERT_EQ(0u, agent_.Start(options_));
     Handler handler;
-    vorn::vorn_comm_client& client = Client(handler, false, 12);
-    ASSERT_TRUE(handler.WaitForCount("notification", 1));
+    vorn::vorn_comm_client& client = StartWithSettingsClient(handler);
 
     const struct {
         const char* change;
@@ -230,10 +204,8 @@ TEST_F(AgentConnected, UpdateSettingsRefusesWhatIsNotAnObjectAndLeavesTheFileAlo
 }
 
 TEST_F(AgentConnected, CommandsAnswerTheAgentsErrors) {
-    ASSERT_EQ(0u, agent_.Start(options_));
     Handler handler;
-    vorn::vorn_comm_client& client = Client(handler, false, 12);
-    ASSERT_TRUE(handler.WaitForCount("notification", 1));
+    vorn::vorn_comm_client& client = StartWithSettingsClient(handler);
 
     Result unknown;
     EXPECT_EQ(ERROR_CALL_NOT_IMPLEMENTED, client.send_command(77, "x", &unknown, 15000));
@@ -283,7 +255,7 @@ TEST_F(AgentConnected, SurvivesTheAgentGoingAwayAndComingBack) {
     agent_.Stop();
     ASSERT_TRUE(settings_handler.WaitForCount("notification", 2));
     EXPECT_EQ((std::vector<int>{4, 5}), settings_handler.NotificationIds());
-    ASSERT_TRUE(agent_test::Eventually([&] { return !settings.is_connected(); }));
+    ASSERT_TRUE(sync_test::Eventually([&] { return !settings.is_connected(); }));
     Result result;
     EXPECT_EQ(ERROR_PIPE_NOT_CONNECTED, settings.send_command(1, nullptr, &result, 15000));
 
@@ -305,16 +277,14 @@ TEST_F(AgentConnected, SurvivesTheAgentGoingAwayAndComingBack) {
 }
 
 TEST_F(AgentConnected, NoCallbackAfterStopReturnsAndTheAgentSeesTheClientLeave) {
-    ASSERT_EQ(0u, agent_.Start(options_));
     Handler handler;
-    vorn::vorn_comm_client& client = Client(handler, false, 12);
-    ASSERT_TRUE(handler.WaitForCount("notification", 1));
-    ASSERT_TRUE(agent_test::Eventually([&] { return agent_.Clients() == 1; }));
+    vorn::vorn_comm_client& client = StartWithSettingsClient(handler);
+    ASSERT_TRUE(sync_test::Eventually([&] { return agent_.Clients() == 1; }));
 
     client.stop();
     const size_t calls = handler.Calls().size();
     EXPECT_FALSE(client.is_connected());
-    ASSERT_TRUE(agent_test::Eventually([&] { return agent_.Clients() == 0; }));
+    ASSERT_TRUE(sync_test::Eventually([&] { return agent_.Clients() == 0; }));
     agent_.Stop();  // would say goodbye to a client still there
     Sleep(200);
     EXPECT_EQ(calls, handler.Calls().size());
@@ -328,13 +298,12 @@ TEST_F(AgentConnected, NoCallbackAfterStopReturnsAndTheAgentSeesTheClientLeave) 
 TEST_F(AgentConnected, ServesTheShippedSampleFolder) {
     // Under Wine the source tree's Unix path is found on drive Z:.
     const std::string source = VORN_SOURCE_DIR;
-    const std::wstring sample =
-        (source[0] == '/' ? L"Z:" : L"") + vorn_agent::FromUtf8(source) + L"\\samples\\agent";
+    const std::wstring sample = (source[0] == '/' ? L"Z:" : L"") + vorn_agent::FromUtf8(source) + L"\\samples\\agent";
     for (const wchar_t* subfolder : {L"policies", L"removals"}) {
         const std::wstring from = sample + L"\\" + subfolder;
         for (const std::wstring& name : vorn_agent::ListFiles(from, L".json")) {
-            ASSERT_TRUE(CopyFileW((from + L"\\" + name).c_str(),
-                                  (folder_.Path() + L"\\" + subfolder + L"\\" + name).c_str(), FALSE));
+            ASSERT_TRUE(
+                CopyFileW((from + L"\\" + name).c_str(), (folder_.File(subfolder) + L"\\" + name).c_str(), FALSE));
         }
     }
     ASSERT_TRUE(CopyFileW((sample + L"\\settings.json").c_str(), folder_.File(L"settings.json").c_str(), FALSE));
@@ -376,13 +345,13 @@ TEST(AgentEntryPoints, FindTheStateFolderAndPipeAndServeOnce) {
     ASSERT_TRUE(folder.Write(L"settings.json", kSettings));
     const std::wstring pipe = agent_test::UniquePipe();
 
-    SetEnvironmentVariableW(L"VORN_AGENT_DIR", L"");
-    SetEnvironmentVariableW(L"VORN_AGENT_PIPE", pipe.c_str());
+    ScopedEnvironment dir(L"VORN_AGENT_DIR", L"");
+    ScopedEnvironment pipe_name(L"VORN_AGENT_PIPE", pipe.c_str());
     EXPECT_EQ(static_cast<unsigned long>(ERROR_PATH_NOT_FOUND), vorn_agent_start(nullptr));
     EXPECT_EQ(static_cast<unsigned long>(ERROR_PATH_NOT_FOUND), vorn_agent_start(L"C:\\no\\such\\folder"));
     EXPECT_EQ(0, vorn_agent_running());
 
-    SetEnvironmentVariableW(L"VORN_AGENT_DIR", folder.Path().c_str());
+    SetEnvironmentVariableW(L"VORN_AGENT_DIR", folder.Dir().c_str());
     ASSERT_EQ(0u, vorn_agent_start(nullptr));
     EXPECT_EQ(1, vorn_agent_running());
     EXPECT_EQ(static_cast<unsigned long>(ERROR_ALREADY_EXISTS), vorn_agent_start(nullptr));
@@ -390,7 +359,7 @@ TEST(AgentEntryPoints, FindTheStateFolderAndPipeAndServeOnce) {
     // A second server on the same name is refused.
     vorn_agent::AgentServer second;
     vorn_agent::AgentOptions options;
-    options.state_dir = folder.Path();
+    options.state_dir = folder.Dir();
     options.pipe_name = pipe;
     EXPECT_NE(0u, second.Start(options));
 
@@ -410,32 +379,46 @@ TEST(AgentEntryPoints, FindTheStateFolderAndPipeAndServeOnce) {
     }
     EXPECT_EQ(0, vorn_agent_running());
     vorn_agent_stop();  // stopping again does nothing
-    SetEnvironmentVariableW(L"VORN_AGENT_DIR", nullptr);
-    SetEnvironmentVariableW(L"VORN_AGENT_PIPE", nullptr);
     vornint_reset();
 }
 
+std::wstring OwnPath() {
+    wchar_t path[MAX_PATH];
+    return std::wstring(path, GetModuleFileNameW(nullptr, path, MAX_PATH));
+}
+
+std::wstring FolderOf(const std::wstring& path) { return path.substr(0, path.find_last_of(L'\\') + 1); }
+
+// The directions file is read beside the module that holds the agent. The child runs from a copy of this
+// executable in a folder of its own: a file in the build folder would also be found by the vorn.dll and
+// VornHostService.exe of any other test running meanwhile, which would then serve on the same pipe.
 TEST(AgentEntryPoints, ReadTheDirectionsFileBesideTheModule) {
+    TempFolder bin(L"vorn-agent-bin-");
+    ASSERT_TRUE(bin.CopyIn(OwnPath(), L"agent_test.exe"));
+    ASSERT_TRUE(bin.CopyIn(FolderOf(OwnPath()) + L"vornint.dll", L"vornint.dll"));
     StateFolder folder;
     ASSERT_TRUE(folder.Write(L"settings.json", kSettings));
-    const std::wstring pipe = agent_test::UniquePipe();
-    wchar_t module[MAX_PATH];
-    const std::wstring exe(module, GetModuleFileNameW(nullptr, module, MAX_PATH));
-    const std::wstring directions = exe.substr(0, exe.find_last_of(L'\\')) + L"\\vorn_agent_dir.txt";
-    ASSERT_FALSE(agent_test::Exists(directions)) << "left over from an earlier run";
-    std::wstring lines = folder.Path() + L"\r\n" + pipe + L"\r\n";
-    ASSERT_TRUE(agent_test::WriteText(directions, std::string(lines.begin(), lines.end())));
+    const std::wstring lines = folder.Dir() + L"\r\n" + agent_test::UniquePipe() + L"\r\n";
+    ASSERT_TRUE(bin.Write(L"vorn_agent_dir.txt", std::string(lines.begin(), lines.end())));
 
-    const unsigned long started = vorn_agent_start(nullptr);
-    DeleteFileW(directions.c_str());
-    ASSERT_EQ(0u, started);
-    HANDLE probe = CreateFileW(pipe.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    EXPECT_NE(INVALID_HANDLE_VALUE, probe);
+    EXPECT_EQ(RunProgram(bin.File(L"agent_test.exe"),
+                         L"--gtest_also_run_disabled_tests --gtest_brief=1 "
+                         L"--gtest_filter=AgentEntryPointsInChild.DISABLED_ServeWhatTheDirectionsFileNames"),
+              0);
+    EXPECT_NE(std::string::npos, folder.Read(L"agent.log").find("serving"));
+}
+
+TEST(AgentEntryPointsInChild, DISABLED_ServeWhatTheDirectionsFileNames) {
+    const std::vector<std::string> lines = ReadFileLines(FolderOf(OwnPath()) + L"vorn_agent_dir.txt");
+    ASSERT_EQ(lines.size(), 2u);
+    const std::string pipe = lines[1].substr(0, lines[1].find('\r'));
+    ASSERT_EQ(0u, vorn_agent_start(nullptr));
+    HANDLE probe = CreateFileA(pipe.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_NE(INVALID_HANDLE_VALUE, probe) << pipe;
     if (probe != INVALID_HANDLE_VALUE) {
         CloseHandle(probe);
     }
     vorn_agent_stop();
-    EXPECT_NE(std::string::npos, folder.Read(L"agent.log").find("serving"));
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-// What the simulated agent's tests share: scratch state folders, unique pipe names, and a handler that records
-// its callbacks and lets a test wait for them, never longer than kWaitMs.
+// What the simulated agent's tests share: state folders, unique pipe names, and a handler that records its
+// callbacks and lets a test wait for them, never longer than kWaitMs.
 #pragma once
 
 #include <windows.h>
@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "agent_link/vorn_comm_client.h"
+#include "tests/test_process.h"
 
 namespace agent_test {
 
@@ -25,79 +26,13 @@ inline std::wstring Unique(const wchar_t* prefix) {
 
 inline std::wstring UniquePipe() { return Unique(L"\\\\.\\pipe\\vorn-agent-test-"); }
 
-inline bool WriteText(const std::wstring& path, const std::string& text) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return false;
-    }
-    DWORD written = 0;
-    const BOOL ok = WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-    CloseHandle(file);
-    return ok && written == text.size();
-}
-
-inline std::string ReadText(const std::wstring& path) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return std::string();
-    }
-    std::string text;
-    char buffer[4096];
-    DWORD got = 0;
-    while (ReadFile(file, buffer, sizeof(buffer), &got, nullptr) && got > 0) {
-        text.append(buffer, got);
-    }
-    CloseHandle(file);
-    return text;
-}
-
-inline bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
-// A state folder under the temporary folder with empty policies/ and removals/, removed with its content.
-class StateFolder {
+// A state folder with empty policies\ and removals\, removed with its content.
+class StateFolder : public TempFolder {
 public:
-    StateFolder() : path_(TempPath() + Unique(L"vorn-agent-")) {
-        CreateDirectoryW(path_.c_str(), nullptr);
-        CreateDirectoryW((path_ + L"\\policies").c_str(), nullptr);
-        CreateDirectoryW((path_ + L"\\removals").c_str(), nullptr);
+    StateFolder() : TempFolder(L"vorn-agent-") {
+        CreateDirectoryW(File(L"policies").c_str(), nullptr);
+        CreateDirectoryW(File(L"removals").c_str(), nullptr);
     }
-    ~StateFolder() { Remove(path_); }
-    StateFolder(const StateFolder&) = delete;
-    StateFolder& operator=(const StateFolder&) = delete;
-
-    const std::wstring& Path() const { return path_; }
-    std::wstring File(const wchar_t* relative) const { return path_ + L"\\" + relative; }
-    bool Write(const wchar_t* relative, const std::string& text) const { return WriteText(File(relative), text); }
-    std::string Read(const wchar_t* relative) const { return ReadText(File(relative)); }
-
-private:
-    static std::wstring TempPath() {
-        wchar_t path[MAX_PATH];
-        const DWORD length = GetTempPathW(MAX_PATH, path);
-        return std::wstring(path, length);
-    }
-    static void Remove(const std::wstring& folder) {
-        WIN32_FIND_DATAW found{};
-        HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
-        if (search != INVALID_HANDLE_VALUE) {
-            do {
-                const std::wstring name = found.cFileName;
-                if (name == L"." || name == L"..") {
-                    continue;
-                }
-                if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                    Remove(folder + L"\\" + name);
-                } else {
-                    DeleteFileW((folder + L"\\" + name).c_str());
-                }
-            } while (FindNextFileW(search, &found));
-            FindClose(search);
-        }
-        RemoveDirectoryW(folder.c_str());
-    }
-
-    std::wstring path_;
 };
 
 struct Call {
@@ -172,17 +107,5 @@ public:
     long long code = -1;
     bool set = false;
 };
-
-// Polls condition every 10 ms for up to kWaitMs.
-inline bool Eventually(const std::function<bool()>& condition) {
-    const ULONGLONG deadline = GetTickCount64() + kWaitMs;
-    while (!condition()) {
-        if (GetTickCount64() > deadline) {
-            return false;
-        }
-        Sleep(10);
-    }
-    return true;
-}
 
 }  // namespace agent_test

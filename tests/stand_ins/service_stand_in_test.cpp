@@ -4,11 +4,11 @@
 
 #include <windows.h>
 
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "tests/plugin_loader.h"
+#include "tests/test_process.h"
 
 namespace {
 
@@ -16,49 +16,8 @@ constexpr wchar_t kServiceName[] = L"VornHostService";
 constexpr DWORD kChildTimeoutMs = 60000;
 constexpr DWORD kServiceStateTimeoutMs = 30000;
 
-class ScopedEnvironment {
-public:
-    ScopedEnvironment(const wchar_t* name, const std::wstring& value) : name_(name) {
-        wchar_t old[1024];
-        const DWORD length = GetEnvironmentVariableW(name, old, 1024);
-        had_value_ = length > 0 && length < 1024;
-        if (had_value_) {
-            old_value_.assign(old, length);
-        }
-        SetEnvironmentVariableW(name, value.c_str());
-    }
-    ~ScopedEnvironment() { SetEnvironmentVariableW(name_, had_value_ ? old_value_.c_str() : nullptr); }
-    ScopedEnvironment(const ScopedEnvironment&) = delete;
-    ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
-
-private:
-    const wchar_t* name_;
-    bool had_value_ = false;
-    std::wstring old_value_;
-};
-
-// Runs `application` with `arguments` behind its quoted path, as the installer does; a child that does not end
-// in time is killed and reported as a failure.
 DWORD RunChild(const std::wstring& application, const std::wstring& arguments) {
-    std::wstring command_line = L"\"" + application + L"\" " + arguments;
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process{};
-    if (!CreateProcessW(application.c_str(), command_line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
-                        nullptr, &startup, &process)) {
-        ADD_FAILURE() << "CreateProcessW failed: " << GetLastError();
-        return 0xFFFFFFFF;
-    }
-    CloseHandle(process.hThread);
-    DWORD exit_code = 0xFFFFFFFF;
-    if (WaitForSingleObject(process.hProcess, kChildTimeoutMs) != WAIT_OBJECT_0) {
-        TerminateProcess(process.hProcess, 1);
-        ADD_FAILURE() << "the service executable did not end within " << kChildTimeoutMs << " ms";
-    } else {
-        GetExitCodeProcess(process.hProcess, &exit_code);
-    }
-    CloseHandle(process.hProcess);
-    return exit_code;
+    return static_cast<DWORD>(RunProgram(application, arguments, kChildTimeoutMs));
 }
 
 // 0 when the service can be opened with full access, else the error of OpenServiceW (or OpenSCManagerW).
@@ -102,33 +61,6 @@ bool QueryConfig(ServiceConfig* config) {
         CloseServiceHandle(manager);
     }
     return ok;
-}
-
-std::string Utf8(const std::wstring& text) {
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    std::string out(size > 0 ? size - 1 : 0, '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, out.data(), size, nullptr, nullptr);
-    return out;
-}
-
-std::vector<std::string> ReadLines(const std::wstring& path) {
-    std::vector<std::string> lines;
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return lines;
-    }
-    std::string content;
-    char chunk[4096];
-    DWORD read = 0;
-    while (ReadFile(file, chunk, sizeof(chunk), &read, nullptr) && read > 0) {
-        content.append(chunk, read);
-    }
-    CloseHandle(file);
-    std::istringstream in(content);
-    for (std::string line; std::getline(in, line);) {
-        lines.push_back(line);
-    }
-    return lines;
 }
 
 // Polls the service's state until it is `wanted` or the time is up; returns the last state seen.
@@ -195,61 +127,6 @@ TEST_F(ServiceStandIn, InstallRegistersItsOwnPathAsDemandStartServiceAndUninstal
     EXPECT_EQ(RunChild(exe_, L"/uninstall"), static_cast<DWORD>(ERROR_SUCCESS));
     EXPECT_EQ(OpenServiceError(), static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST));
     EXPECT_EQ(RunChild(exe_, L"/uninstall"), static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST));
-}
-
-TEST_F(ServiceStandIn, ScriptedExitCodeEndsTheRunBeforeTheServiceManagerIsTouched) {
-    const struct {
-        const wchar_t* arguments;
-        const wchar_t* scripted;
-        DWORD expected;
-    } cases[] = {
-        {L"/install", L"0", 0},
-        {L"/install", L"2", 2},
-        {L"/uninstall", L"1627", 1627},
-        {L"", L"0x80070005", 0x80070005},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << "arguments \"" << testing::PrintToString(std::wstring(c.arguments))
-                                        << "\", scripted " << testing::PrintToString(std::wstring(c.scripted)));
-        ScopedEnvironment exit_code(L"VORN_SERVICE_EXIT_CODE", c.scripted);
-        EXPECT_EQ(RunChild(exe_, c.arguments), c.expected);
-        EXPECT_EQ(OpenServiceError(), static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST));
-    }
-}
-
-TEST_F(ServiceStandIn, RefusesAnyOtherSwitchAndCannotServeWithoutTheServiceManager) {
-    for (const wchar_t* arguments : {L"/Install", L"install", L"/install /uninstall", L"-uninstall"}) {
-        SCOPED_TRACE(testing::PrintToString(std::wstring(arguments)));
-        EXPECT_EQ(RunChild(exe_, arguments), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
-        EXPECT_EQ(OpenServiceError(), static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST));
-    }
-    EXPECT_EQ(RunChild(exe_, L""), static_cast<DWORD>(ERROR_FAILED_SERVICE_CONTROLLER_CONNECT));
-}
-
-TEST_F(ServiceStandIn, RecordsModulePathCommandLineAndDirectoryOfEveryRun) {
-    wchar_t temp[MAX_PATH];
-    ASSERT_GT(GetTempPathW(MAX_PATH, temp), 0u);
-    const std::wstring folder = std::wstring(temp) + L"vorn stand in " + std::to_wstring(GetCurrentProcessId());
-    const std::wstring copy = folder + L"\\VornHostService.exe";
-    const std::wstring record = folder + L"\\runs.txt";
-    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
-    ASSERT_TRUE(CopyFileW(exe_.c_str(), copy.c_str(), TRUE));
-    {
-        ScopedEnvironment record_file(L"VORN_SERVICE_RECORD", record);
-        ScopedEnvironment exit_code(L"VORN_SERVICE_EXIT_CODE", L"0");
-        EXPECT_EQ(RunChild(copy, L"/install"), 0u);
-        EXPECT_EQ(RunChild(copy, L"/uninstall"), 0u);
-    }
-    const std::vector<std::string> lines = ReadLines(record);
-    wchar_t current[MAX_PATH];
-    GetCurrentDirectoryW(MAX_PATH, current);
-    const std::string path = Utf8(copy);
-    const std::string here = Utf8(current);
-    EXPECT_EQ(lines, (std::vector<std::string>{path + "\t\"" + path + "\" /install\t" + here,
-                                               path + "\t\"" + path + "\" /uninstall\t" + here}));
-    DeleteFileW(record.c_str());
-    DeleteFileW(copy.c_str());
-    RemoveDirectoryW(folder.c_str());
 }
 
 TEST_F(ServiceStandIn, RunsAsTheServiceUntilStopped) {

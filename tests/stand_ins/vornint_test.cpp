@@ -79,13 +79,6 @@ private:
     std::vector<Received> calls_;
 };
 
-class CommandReply : public vorn::command_result {
-public:
-    void set_data(const char* data) override { calls.push_back(std::string("data:") + (data ? data : "<null>")); }
-    void set_result(long long code) override { calls.push_back("code:" + std::to_string(code)); }
-    std::vector<std::string> calls;
-};
-
 std::vector<int> Kinds(const std::vector<vornint::Entry>& entries) {
     std::vector<int> kinds;
     for (const auto& entry : entries) {
@@ -149,21 +142,6 @@ TEST_F(VornintStandIn, DeliversEachCallbackToItsHandlerOnItsOwnThreadWithTheText
     client->stop();
 }
 
-TEST_F(VornintStandIn, RefusesDeliveryWithoutARunningClientOrHandler) {
-    EXPECT_EQ(vornint_deliver(VORNINT_LATEST_CLIENT, VORNINT_RUN_POLICY, 0, "x"), VORNINT_NO_SUCH_CLIENT);
-    vorn::vorn_comm_client client(1, "vorn");
-    EXPECT_EQ(vornint_deliver(0, VORNINT_RUN_POLICY, 0, "x"), VORNINT_NOT_RUNNING);
-    ASSERT_EQ(client.start_async(), 0);
-    EXPECT_EQ(vornint_deliver(0, VORNINT_RUN_POLICY, 0, "x"), VORNINT_NO_HANDLER);
-    EXPECT_EQ(vornint_deliver(0, 99, 0, "x"), VORNINT_BAD_ARGUMENT);
-    RecordingHandler handler;
-    client.register_notification_handler(&handler);
-    EXPECT_EQ(vornint_deliver(0, VORNINT_RUN_POLICY, 0, "x"), VORNINT_NO_HANDLER);
-    EXPECT_EQ(vornint_deliver(0, VORNINT_NOTIFICATION, 4, "x"), VORNINT_OK);
-    client.stop();
-    EXPECT_EQ(vornint_deliver(0, VORNINT_NOTIFICATION, 4, "x"), VORNINT_NOT_RUNNING);
-}
-
 TEST_F(VornintStandIn, StopWaitsForTheRunningCallbackAndDropsTheQueuedOnes) {
     RecordingHandler handler;
     Gate entered, release;
@@ -206,28 +184,6 @@ TEST_F(VornintStandIn, StopWaitsForTheRunningCallbackAndDropsTheQueuedOnes) {
     EXPECT_EQ(summary.running, 0);
 }
 
-TEST_F(VornintStandIn, DestructionEndsDeliveryAndTellsWhetherStopCameFirst) {
-    RecordingHandler handler;
-    auto stopped = Started(handler, 1);
-    auto not_stopped = Started(handler, 2);
-    ASSERT_EQ(vornint_deliver(1, VORNINT_RUN_POLICY, 0, "p"), VORNINT_OK);
-    ASSERT_EQ(vornint_wait_idle(1, kWaitMs), VORNINT_OK);
-    stopped->stop();
-    stopped.reset();
-    not_stopped.reset();
-
-    const auto destroyed = vornint::Entries(VORNINT_DESTROYED);
-    ASSERT_EQ(destroyed.size(), 2u);
-    EXPECT_EQ(destroyed[0].data.client_number, 1);
-    EXPECT_EQ(destroyed[0].data.stopped_before, 1);
-    EXPECT_EQ(destroyed[1].data.client_number, 2);
-    EXPECT_EQ(destroyed[1].data.stopped_before, 0);
-    vornint_client summary{};
-    ASSERT_EQ(vornint_get_client(1, &summary, nullptr, 0), VORNINT_OK);
-    EXPECT_EQ(summary.destroyed_without_stop, 1);
-    EXPECT_EQ(vornint_deliver(1, VORNINT_RUN_POLICY, 0, "late"), VORNINT_NOT_RUNNING);
-}
-
 TEST_F(VornintStandIn, StopAndDestructionFromInsideACallbackDoNotDeadlock) {
     RecordingHandler handler;
     std::unique_ptr<vorn::vorn_comm_client> client = Started(handler);
@@ -243,88 +199,6 @@ TEST_F(VornintStandIn, StopAndDestructionFromInsideACallbackDoNotDeadlock) {
     EXPECT_EQ(kinds[5], VORNINT_DESTROYED);
     EXPECT_EQ(kinds[6], VORNINT_DELIVERED);
     EXPECT_EQ(vornint::Entries(VORNINT_STOPPED)[0].data.inside_callback, 1);
-}
-
-TEST_F(VornintStandIn, RecordsEveryCallWithItsArgumentsInOrderAcrossClients) {
-    RecordingHandler handler;
-    CommandReply reply;
-    {
-        vorn::vorn_comm_client first(12, "vorn");
-        first.register_policy_handler(&handler);
-        EXPECT_EQ(first.start_async(), 0);
-        EXPECT_FALSE(first.is_connected());
-        EXPECT_EQ(first.send_event(vorn::event_priority{}, 101, 5, 0, "{ \"name\" : \"n\" }\n", -1), 0);
-        EXPECT_EQ(first.send_event(vorn::event_priority{}, 0xFFFFFFFFull, 3, 1, nullptr, 0), 0);
-        EXPECT_EQ(first.send_command(1, nullptr, &reply, 15000), 0);
-        EXPECT_EQ(first.send_command(2, "{}\n", nullptr, 15000), 0);
-    }
-    vorn::vorn_comm_client second(7, "other");
-    second.stop();
-
-    const auto entries = vornint::Entries();
-    ASSERT_EQ(Kinds(entries),
-              (std::vector<int>{VORNINT_CONSTRUCTED, VORNINT_REGISTERED_POLICY_HANDLER, VORNINT_STARTED,
-                                VORNINT_ASKED_CONNECTED, VORNINT_SENT_EVENT, VORNINT_SENT_EVENT, VORNINT_SENT_COMMAND,
-                                VORNINT_SENT_COMMAND, VORNINT_DESTROYED, VORNINT_CONSTRUCTED, VORNINT_STOPPED}));
-    EXPECT_EQ(entries[0].text, "vorn");
-    EXPECT_EQ(entries[0].data.client_number, 12);
-    EXPECT_EQ(entries[1].data.handler, static_cast<vorn::policy_handler*>(&handler));
-    EXPECT_EQ(entries[4].text, "{ \"name\" : \"n\" }\n");
-    EXPECT_EQ(entries[4].data.type, 101u);
-    EXPECT_EQ(entries[4].data.subtype, 5u);
-    EXPECT_EQ(entries[4].data.flags, 0u);
-    EXPECT_EQ(entries[4].data.wait, -1);
-    EXPECT_EQ(entries[5].data.type, 0xFFFFFFFFull);
-    EXPECT_EQ(entries[5].data.flags, 1u);
-    EXPECT_EQ(entries[5].data.wait, 0);
-    EXPECT_EQ(entries[5].data.text_null, 1);
-    EXPECT_EQ(entries[6].data.command, 1);
-    EXPECT_EQ(entries[6].data.text_null, 1);
-    EXPECT_EQ(entries[6].data.result_object, &reply);
-    EXPECT_EQ(entries[6].data.timeout_ms, 15000);
-    EXPECT_EQ(entries[7].data.command, 2);
-    EXPECT_EQ(entries[7].text, "{}\n");
-    EXPECT_EQ(entries[7].data.result_object, nullptr);
-    EXPECT_EQ(entries[9].text, "other");
-    EXPECT_EQ(entries[9].data.client_index, 1);
-    EXPECT_EQ(entries[10].data.client_number, 7);
-    EXPECT_TRUE(reply.calls.empty()) << "an unscripted command leaves its result object alone";
-}
-
-TEST_F(VornintStandIn, AnswersAsScriptedPerClientElseByDefault) {
-    const vornint_client_script by_default{0, 1, 1627, 1};
-    const vornint_client_script second_only{5, 0, 0, 1};
-    ASSERT_EQ(vornint_script_client(VORNINT_ALL_CLIENTS, &by_default), VORNINT_OK);
-    ASSERT_EQ(vornint_script_client(1, &second_only), VORNINT_OK);
-    const vornint_command_script settings{0, 1, "{\"a\":1}", 42};
-    const vornint_command_script null_reply{0, 1, nullptr, -1};
-    const vornint_command_script failure{1460, 0, nullptr, 0};
-    ASSERT_EQ(vornint_script_command(VORNINT_ALL_CLIENTS, 1, &settings), VORNINT_OK);
-    ASSERT_EQ(vornint_script_command(1, 1, &null_reply), VORNINT_OK);
-    ASSERT_EQ(vornint_script_command(VORNINT_ALL_CLIENTS, 2, &failure), VORNINT_OK);
-
-    vorn::vorn_comm_client first(1, "vorn"), second(2, "vorn");
-    EXPECT_EQ(first.start_async(), 0);
-    EXPECT_TRUE(first.is_connected());
-    EXPECT_EQ(first.send_event(vorn::event_priority{}, 1, 1, 0, "{}", 0), 1627);
-    EXPECT_EQ(second.start_async(), 5);
-    EXPECT_FALSE(second.is_connected());
-    EXPECT_EQ(second.send_event(vorn::event_priority{}, 1, 1, 0, "{}", 0), 0);
-    EXPECT_EQ(vornint_deliver(1, VORNINT_NOTIFICATION, 4, "{}"), VORNINT_NOT_RUNNING)
-        << "failed start delivers nothing";
-
-    CommandReply first_reply, second_reply;
-    EXPECT_EQ(first.send_command(1, nullptr, &first_reply, 15000), 0);
-    EXPECT_EQ(first_reply.calls, (std::vector<std::string>{"data:{\"a\":1}", "code:42"}));
-    EXPECT_EQ(second.send_command(1, nullptr, &second_reply, 15000), 0);
-    EXPECT_EQ(second_reply.calls, (std::vector<std::string>{"data:<null>", "code:-1"}));
-    EXPECT_EQ(second.send_command(2, "{}", nullptr, 15000), 1460);
-
-    // A script changed later reaches a living client.
-    const vornint_client_script disconnected{0, 0, 0, 1};
-    ASSERT_EQ(vornint_script_client(0, &disconnected), VORNINT_OK);
-    EXPECT_FALSE(first.is_connected());
-    first.stop();
 }
 
 TEST_F(VornintStandIn, SeveralDeliveryThreadsRunOneClientsCallbacksAtOnceWithNoneLostOrRepeated) {

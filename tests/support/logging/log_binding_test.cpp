@@ -2,7 +2,6 @@
 // binder's life. log.dll is looked for beside this executable, where the build puts the stand-in.
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <string>
 
 #include "support/logging/log_handle.h"
@@ -35,15 +34,6 @@ protected:
     StandInLogApi api_{nullptr};
     LogHandle base_;
 };
-
-std::vector<std::string> FileLines(const std::wstring& path) {
-    std::vector<std::string> lines;
-    std::ifstream file(path.c_str());
-    for (std::string line; std::getline(file, line);) {
-        lines.push_back(line);
-    }
-    return lines;
-}
 
 // Spaces between the stand-in's "[thread] " prefix and the call.
 size_t Indent(const std::string& line) {
@@ -169,7 +159,7 @@ TEST(LogBinderLifecycleInChild, DISABLED_LoadsOnFirstHoldUnbindsOnLastAndMessage
     ASSERT_EQ(LoadedLogDll(), nullptr);
     logging::WriteMessage(logging::LevelTrace, L"Test::Lifecycle", L"before any hold");
     EXPECT_EQ(LoadedLogDll(), nullptr) << "a message loaded log.dll";
-    EXPECT_EQ(FileLines(log_file).size(), 0u) << "a message loaded log.dll";
+    EXPECT_EQ(ReadFileLines(log_file).size(), 0u) << "a message loaded log.dll";
 
     LogHandle handle;
     handle.Acquire();
@@ -198,7 +188,7 @@ TEST(LogBinderLifecycleInChild, DISABLED_LoadsOnFirstHoldUnbindsOnLastAndMessage
     EXPECT_STREQ(writes[0].text, L"held");
 
     // One line per record; the nested message is indented one step deeper than its scope's lines.
-    auto lines = FileLines(log_file);
+    auto lines = ReadFileLines(log_file);
     ASSERT_EQ(lines.size(), records.size());
     EXPECT_NE(lines[0].find("LogInit"), std::string::npos) << lines[0];
     EXPECT_NE(lines[3].find("trace support_logging_test.exe Test::Lifecycle::Nested: one level in"), std::string::npos)
@@ -211,7 +201,7 @@ TEST(LogBinderLifecycleInChild, DISABLED_LoadsOnFirstHoldUnbindsOnLastAndMessage
     EXPECT_EQ(LoadedLogDll(), nullptr) << "the binder kept a reference on log.dll";
     logging::WriteMessage(logging::LevelTrace, L"Test::Lifecycle", L"after the last release");
     EXPECT_EQ(LoadedLogDll(), nullptr) << "a message after the last release reloaded log.dll";
-    EXPECT_EQ(FileLines(log_file).size(), lines.size()) << "a message after the last release reloaded log.dll";
+    EXPECT_EQ(ReadFileLines(log_file).size(), lines.size()) << "a message after the last release reloaded log.dll";
 
     // A trace scope is not gated: it builds a binder for each of its lines.
     {
@@ -226,7 +216,6 @@ TEST(LogBinderLifecycle, LoadsOnFirstHoldUnbindsOnLastAndMessagesNeverReload) {
     EXPECT_EQ(RunTestInChild("LogBinderLifecycleInChild.DISABLED_LoadsOnFirstHoldUnbindsOnLastAndMessagesNeverReload",
                              folder.Path()),
               0);
-    DeleteFileW((folder.Path() + L"run.log").c_str());
 }
 
 // The host has loaded a log.dll without LogWrite: the binder takes that one, calls LogInit and writes nothing.

@@ -1,9 +1,13 @@
-// Reading the stand-in log.dll's records in tests.
+// Reading the stand-in log.dll's records in tests: the raw calls, and the written lines in a form tests compare
+// whole.
 #pragma once
 
 #include <windows.h>
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -39,3 +43,93 @@ inline std::vector<int> LifecycleCalls(const std::vector<StandInLogRecord>& all)
 }
 
 inline HMODULE LoadedLogDll() { return GetModuleHandleW(L"log.dll"); }
+
+// The stand-in log.dll beside this executable, kept loaded while the owner lives so that its record outlives
+// every binder the test builds and tears down.
+class KeptStandInLog : public StandInLogApi {
+public:
+    KeptStandInLog() : StandInLogApi(nullptr) {
+        wchar_t path[MAX_PATH] = {};
+        GetModuleFileNameW(nullptr, path, MAX_PATH);
+        std::wstring folder(path);
+        folder.resize(folder.find_last_of(L'\\') + 1);
+        module_ = LoadLibraryW((folder + L"log.dll").c_str());
+        static_cast<StandInLogApi&>(*this) = StandInLogApi(module_);
+    }
+    ~KeptStandInLog() {
+        if (module_ != nullptr) {
+            FreeLibrary(module_);
+        }
+    }
+    KeptStandInLog(const KeptStandInLog&) = delete;
+    KeptStandInLog& operator=(const KeptStandInLog&) = delete;
+
+private:
+    HMODULE module_ = nullptr;
+};
+
+// One LogWrite as tests compare it.
+struct LogLine {
+    unsigned int level;
+    std::wstring function;
+    std::wstring text;
+
+    bool operator==(const LogLine& other) const {
+        return level == other.level && function == other.function && text == other.text;
+    }
+};
+
+inline void PrintTo(const LogLine& line, std::ostream* out) {
+    *out << "{0x" << std::hex << line.level << std::dec << ", " << testing::PrintToString(line.function) << ", "
+         << testing::PrintToString(line.text) << "}";
+}
+
+// The lines of a traced operation: "-> name()" on entry and "<- name() [elapsed]" on exit, both at 0x20.
+inline LogLine TraceEntry(const std::wstring& function) { return {0x20, function, L"-> " + function + L"()"}; }
+inline LogLine TraceExit(const std::wstring& function) { return {0x20, function, L"<- " + function + L"() [ms]"}; }
+
+// Every LogWrite since the last clear, in order; with a thread, only those written on it. The elapsed time of
+// a trace exit line reads "[ms]", so that whole sequences compare.
+inline std::vector<LogLine> WrittenLines(const StandInLogApi& api, DWORD thread = 0) {
+    std::vector<LogLine> lines;
+    for (const StandInLogRecord& record : RecordsOf(AllRecords(api), StandInLogCallWrite)) {
+        if (thread != 0 && record.thread != thread) {
+            continue;
+        }
+        std::wstring text = record.text;
+        const size_t open = text.rfind(L" [");
+        if (text.rfind(L"<- ", 0) == 0 && open != std::wstring::npos && text.back() == L']') {
+            text = text.substr(0, open) + L" [ms]";
+        }
+        lines.push_back({record.level, record.function, text});
+    }
+    return lines;
+}
+
+// A well-formed trace line. A malformed one counts as a message, so that a test comparing messages shows it.
+inline bool IsTraceLine(const LogLine& line) {
+    return line == TraceEntry(line.function) || line == TraceExit(line.function);
+}
+
+// The plain messages only, trace lines left out.
+inline std::vector<LogLine> Messages(const std::vector<LogLine>& lines) {
+    std::vector<LogLine> some;
+    std::copy_if(lines.begin(), lines.end(), std::back_inserter(some),
+                 [](const LogLine& line) { return !IsTraceLine(line); });
+    return some;
+}
+
+// The trace lines only.
+inline std::vector<LogLine> Traces(const std::vector<LogLine>& lines) {
+    std::vector<LogLine> some;
+    std::copy_if(lines.begin(), lines.end(), std::back_inserter(some), IsTraceLine);
+    return some;
+}
+
+// The lines written under one operation's name.
+inline std::vector<LogLine> LinesOf(const std::vector<LogLine>& lines, const std::wstring& function) {
+    std::vector<LogLine> some;
+    std::copy_if(lines.begin(), lines.end(), std::back_inserter(some),
+                 [&function](const LogLine& line) { return line.function == function; });
+    return some;
+}

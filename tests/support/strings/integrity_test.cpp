@@ -9,41 +9,12 @@
 
 #include "support/fail_fast.h"
 #include "support/strings/qv_string.h"
-#include "support/unique_resource.h"
 #include "tests/support/strings/test_mem_mgr.h"
+#include "tests/test_process.h"
 
 namespace {
 
 constexpr DWORD kChildTimeoutMs = 20000;
-constexpr DWORD kNotFinished = 0xFFFFFFFFu;
-
-// Runs one of the disabled child tests below in a new process; returns its exit code.
-DWORD RunChild(const std::string& testName) {
-    wchar_t exe[MAX_PATH];
-    if (GetModuleFileNameW(nullptr, exe, MAX_PATH) == 0) {
-        return kNotFinished;
-    }
-    std::wstring commandLine =
-        L"\"" + std::wstring(exe) +
-        L"\" --gtest_also_run_disabled_tests --gtest_brief=1 --gtest_filter=StringIntegrityChild." +
-        std::wstring(testName.begin(), testName.end());
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION info{};
-    if (!CreateProcessW(exe, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
-        return kNotFinished;
-    }
-    qv::UniqueHandle process(info.hProcess);
-    qv::UniqueHandle thread(info.hThread);
-    if (WaitForSingleObject(process.get(), kChildTimeoutMs) != WAIT_OBJECT_0) {
-        TerminateProcess(process.get(), 1);
-        WaitForSingleObject(process.get(), kChildTimeoutMs);
-        return kNotFinished;
-    }
-    DWORD code = kNotFinished;
-    GetExitCodeProcess(process.get(), &code);
-    return code;
-}
 
 unsigned char* BlockOf(const void* chars) {
     return const_cast<unsigned char*>(static_cast<const unsigned char*>(chars)) - 16;
@@ -83,7 +54,10 @@ TEST(StringIntegrity, DamageEndsTheProcessWithTheFailFastCode) {
         {"DISABLED_SetLengthAboveCapacity", qv::kFailFastExitCode},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(RunChild(c.child), c.expectedExit) << c.child;
+        EXPECT_EQ(static_cast<DWORD>(
+                      RunTestInChild((std::string("StringIntegrityChild.") + c.child).c_str(), {}, kChildTimeoutMs)),
+                  c.expectedExit)
+            << c.child;
     }
 }
 

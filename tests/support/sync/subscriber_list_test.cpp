@@ -238,14 +238,6 @@ TEST(SubscriberEvent, WalksOnDifferentThreadsRunTogetherAndOneThreadMayNestThem)
     EXPECT_EQ(list.Snapshot().activeReaders, 0u);
 }
 
-TEST(SubscriberEvent, GetMethodIsTheBoundSlot) {
-    HandlerList list;
-    FirstEvent onFirst(&list);
-    SecondEvent onSecond(&list);
-    EXPECT_EQ(onFirst.GetMethod(), &ITestHandler::OnFirst);
-    EXPECT_EQ(onSecond.GetMethod(), &ITestHandler::OnSecond);
-}
-
 struct ThrowingHandler : ITestHandler {
     void OnFirst(int) override { throw std::runtime_error("subscriber failed"); }
     void OnSecond(int) override {}

@@ -10,7 +10,7 @@
 
 #include "support/fail_fast.h"
 #include "support/sync/sync_rw_lock.h"
-#include "support/unique_resource.h"
+#include "tests/test_process.h"
 #include "worker_thread.h"
 
 namespace {
@@ -122,22 +122,10 @@ class LockMisuse : public ::testing::TestWithParam<Misuse> {};
 
 TEST_P(LockMisuse, EndsTheProcessWithFailFastCode) {
     ASSERT_FALSE(kRanAsChild);
-    std::wstring commandLine = L"\"" + OwnPath() + L"\" " + kMisuseSwitch + GetParam().name;
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION info = {};
-    ASSERT_TRUE(
-        CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info));
-    qv::UniqueHandle process(info.hProcess);
-    qv::UniqueHandle thread(info.hThread);
-
-    if (WaitForSingleObject(process.get(), 3 * sync_test::kFinishes) != WAIT_OBJECT_0) {
-        TerminateProcess(process.get(), 1);
-        FAIL() << "the child neither ended nor returned";
-    }
-    DWORD exitCode = 0;
-    ASSERT_TRUE(GetExitCodeProcess(process.get(), &exitCode));
-    EXPECT_EQ(exitCode, GetParam().expectedExit);
+    const int exit_code =
+        RunProgram(OwnPath(), kMisuseSwitch + std::wstring(GetParam().name), 3 * sync_test::kFinishes);
+    ASSERT_NE(exit_code, -1) << "the child neither ended nor returned";
+    EXPECT_EQ(static_cast<DWORD>(exit_code), GetParam().expectedExit);
 }
 
 INSTANTIATE_TEST_SUITE_P(SyncRWLock, LockMisuse, ::testing::ValuesIn(kMisuses), [](const auto& info) {
