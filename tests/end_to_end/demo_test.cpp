@@ -76,7 +76,7 @@ std::vector<std::string> ShippedPolicyIds() {
     std::sort(names.begin(), names.end());
     std::vector<std::string> ids;
     for (const std::wstring& name : names) {
-        ids.push_back(Parse(agent_test::ReadText(folder + name))["polid"].asString());
+        ids.push_back(Parse(ReadFileText(folder + name))["polid"].asString());
     }
     return ids;
 }
@@ -158,7 +158,7 @@ TEST_F(DemoScenario, EventsLogHoldsAStartThenAnEndForEachPolicyInOrder) {
 }
 
 TEST_F(DemoScenario, SettingsDocumentHoldsTheChangeAndNothingElseChanged) {
-    Json::Value shipped = Parse(agent_test::ReadText(end_to_end::SampleAgentFolder() + L"\\settings.json"));
+    Json::Value shipped = Parse(ReadFileText(end_to_end::SampleAgentFolder() + L"\\settings.json"));
     const Json::Value now = Parse(folder_->Read(L"settings.json"));
     ASSERT_NE(shipped["id"]["custid"].asString(), "CUST-DEMO");
     EXPECT_EQ(now["id"]["custid"].asString(), "CUST-DEMO");
@@ -176,7 +176,7 @@ TEST_F(DemoScenario, ServiceWasInstalledInBetweenAndIsGoneAgain) {
 }
 
 TEST_F(DemoScenario, PluginLogShowsEachObjectsOperations) {
-    const std::string log = agent_test::ReadText(*log_);
+    const std::string log = ReadFileText(*log_);
     for (const char* entry : {"Endpoint::Vorn::NG::AL::Start: ->", "Endpoint::Vorn::NG::ClientImpl::on_run_policy: ->",
                               "Endpoint::Vorn::NG::ClientImpl::SendPolicyRun: send_event EVST_POLICY_RUN result [0]",
                               "Endpoint::Vorn::NG::SettingsImpl::Update: send_command result [0]",

@@ -45,7 +45,7 @@ ToolRun RunHostTool(const std::vector<std::wstring>& arguments, DWORD timeout_ms
         run.exit_code = static_cast<int>(code);
     }
     output.reset();
-    run.output += agent_test::ReadText(output_path);
+    run.output += ReadFileText(output_path);
     DeleteFileW(output_path.c_str());
     return run;
 }

@@ -21,10 +21,11 @@
 #include "tests/end_to_end/host_tool_run.h"
 #include "tests/plugin_loader.h"
 #include "tests/stand_ins/agent_test_support.h"
+#include "tests/support/sync/worker_thread.h"
 
 namespace {
 
-using agent_test::Eventually;
+using sync_test::Eventually;
 using Endpoint::Vorn::Settings::IData;
 using Endpoint::Vorn::Settings::IManager;
 
