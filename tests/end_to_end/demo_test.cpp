@@ -111,11 +111,11 @@ protected:
         ASSERT_EQ(ServiceLookup(), static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST))
             << "the prefix holds a \"VornHostService\" already; the demo would leave it alone and fail";
         folder_ = new StateFolder();
-        ASSERT_TRUE(end_to_end::CopyAgentFolder(end_to_end::SampleAgentFolder(), folder_->Path()));
-        log_ = new std::wstring(folder_->Path() + L"-plugin.log");
+        ASSERT_TRUE(end_to_end::CopyAgentFolder(end_to_end::SampleAgentFolder(), folder_->Dir()));
+        log_ = new std::wstring(folder_->Dir() + L"-plugin.log");
         ScopedEnvironment pipe(L"VORN_AGENT_PIPE", agent_test::UniquePipe());
         ScopedEnvironment log(L"VORN_LOG_FILE", *log_);
-        run_ = new ToolRun(end_to_end::RunHostTool({L"demo", folder_->Path()}, kToolLimitMs));
+        run_ = new ToolRun(end_to_end::RunHostTool({L"demo", folder_->Dir()}, kToolLimitMs));
     }
     static void TearDownTestSuite() {
         DeleteFileW(log_->c_str());
@@ -191,10 +191,10 @@ TEST_F(DemoScenario, PluginLogShowsEachObjectsOperations) {
 // The parts one at a time, as a person runs them against an agent that is already up.
 TEST(HostToolSubcommands, ReachAnAgentThatRunsElsewhere) {
     StateFolder folder;
-    ASSERT_TRUE(end_to_end::CopyAgentFolder(end_to_end::SampleAgentFolder(), folder.Path()));
+    ASSERT_TRUE(end_to_end::CopyAgentFolder(end_to_end::SampleAgentFolder(), folder.Dir()));
     const std::wstring pipe = agent_test::UniquePipe();
     ScopedEnvironment pipe_name(L"VORN_AGENT_PIPE", pipe);
-    ASSERT_EQ(vorn_agent_start_on(folder.Path().c_str(), pipe.c_str()), 0u);
+    ASSERT_EQ(vorn_agent_start_on(folder.Dir().c_str(), pipe.c_str()), 0u);
 
     const ToolRun policies =
         end_to_end::RunHostTool({L"policies", L"--client", L"7", L"--seconds", L"2"}, kToolLimitMs);

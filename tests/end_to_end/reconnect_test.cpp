@@ -62,10 +62,10 @@ class SettingsAcrossAgentRestart : public testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(plugin_.Loaded());
-        ASSERT_TRUE(end_to_end::CopyAgentFolder(end_to_end::SampleAgentFolder(), folder_.Path()));
+        ASSERT_TRUE(end_to_end::CopyAgentFolder(end_to_end::SampleAgentFolder(), folder_.Dir()));
         vornint_reset();
         vornint_connect_to_agent(pipe_.c_str());
-        ASSERT_EQ(vorn_agent_start_on(folder_.Path().c_str(), pipe_.c_str()), 0u);
+        ASSERT_EQ(vorn_agent_start_on(folder_.Dir().c_str(), pipe_.c_str()), 0u);
         void* object = nullptr;
         ASSERT_EQ(plugin_.Create(L"Vorn.Settings", Endpoint::Vorn::IID_ISettingsManager, &object), 0u);
         manager_ = static_cast<IManager*>(object);
@@ -105,7 +105,7 @@ TEST_F(SettingsAcrossAgentRestart, UpdateWaitsWhileTheAgentIsGoneAndCompletesWhe
     EXPECT_EQ(update.wait_for(std::chrono::milliseconds(1500)), std::future_status::timeout);
     EXPECT_EQ(UpdatesSent(), 0u) << "the change went out while the agent was away";
 
-    ASSERT_EQ(vorn_agent_start_on(folder_.Path().c_str(), pipe_.c_str()), 0u);
+    ASSERT_EQ(vorn_agent_start_on(folder_.Dir().c_str(), pipe_.c_str()), 0u);
     if (update.wait_for(std::chrono::milliseconds(agent_test::kWaitMs * 2)) != std::future_status::ready) {
         // The update would wait for 100 minutes, and the future's destructor with it.
         std::fprintf(stderr, "Update did not complete after the agent came back; notifications %s\n",
