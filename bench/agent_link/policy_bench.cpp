@@ -15,6 +15,7 @@
 #include "agent_link/client_impl.h"
 #include "stand_ins/log/log_stand_in.h"
 #include "support/strings/utf8.h"
+#include "bench/bench_timing.h"
 
 namespace {
 
@@ -46,23 +47,6 @@ std::string PolicyText(int rules) {
     return text;
 }
 
-double Seconds(LARGE_INTEGER from, LARGE_INTEGER to) {
-    LARGE_INTEGER frequency;
-    QueryPerformanceFrequency(&frequency);
-    return static_cast<double>(to.QuadPart - from.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
-
-template <typename Body>
-double MicrosecondsPerCall(Body body, int calls) {
-    LARGE_INTEGER start, end;
-    QueryPerformanceCounter(&start);
-    for (int i = 0; i < calls; ++i) {
-        body();
-    }
-    QueryPerformanceCounter(&end);
-    return Seconds(start, end) * 1e6 / calls;
-}
-
 struct Figures {
     double floor_us;
     double client_us;
@@ -70,7 +54,7 @@ struct Figures {
 
 Figures Measure(Endpoint::Vorn::NG::ClientImpl& client, const std::string& text, int rounds, int calls, size_t& sink) {
     vorn::policy_handler& agent_side = client;
-    auto floor = [&] {
+    auto floor = [&](long) {
         Json::Reader reader;
         Json::Value document;
         reader.parse(text, document, true);
@@ -79,12 +63,12 @@ Figures Measure(Endpoint::Vorn::NG::ClientImpl& client, const std::string& text,
         const qv::WString wide = qv::FromUtf8(styled.c_str());
         sink += wide.GetLength();
     };
-    auto delivered = [&] { agent_side.on_run_policy(text.c_str()); };
+    auto delivered = [&](long) { agent_side.on_run_policy(text.c_str()); };
     // Interleaved rounds, best of each: both sides see the same machine state.
     Figures best{1e30, 1e30};
     for (int round = 0; round < rounds; ++round) {
-        best.floor_us = std::min(best.floor_us, MicrosecondsPerCall(floor, calls));
-        best.client_us = std::min(best.client_us, MicrosecondsPerCall(delivered, calls));
+        best.floor_us = std::min(best.floor_us, bench::NanosecondsPerCall(floor, calls) / 1000.0);
+        best.client_us = std::min(best.client_us, bench::NanosecondsPerCall(delivered, calls) / 1000.0);
     }
     return best;
 }

@@ -11,6 +11,7 @@
 #include "stand_ins/log/log_stand_in.h"
 #include "support/logging/log_handle.h"
 #include "support/logging/log_message.h"
+#include "bench/bench_timing.h"
 
 namespace {
 
@@ -26,23 +27,6 @@ HRESULT DirectWrite(logging::LogWriteFn write, short step, const unsigned int* l
     HRESULT hr = write(step, level, module, function, format, args);
     va_end(args);
     return hr;
-}
-
-double Seconds(LARGE_INTEGER from, LARGE_INTEGER to) {
-    LARGE_INTEGER frequency;
-    QueryPerformanceFrequency(&frequency);
-    return static_cast<double>(to.QuadPart - from.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
-
-template <typename Body>
-double NanosecondsPerCall(Body body, int calls = kCalls) {
-    LARGE_INTEGER start, end;
-    QueryPerformanceCounter(&start);
-    for (int i = 0; i < calls; ++i) {
-        body(i);
-    }
-    QueryPerformanceCounter(&end);
-    return Seconds(start, end) * 1e9 / calls;
 }
 
 }  // namespace
@@ -62,18 +46,18 @@ int main() {
     api.SetRecording(0);
 
     const HMODULE self = logging::ThisModule();
-    auto direct = [&](int i) {
+    auto direct = [&](long i) {
         const unsigned int level = logging::LevelTrace;
-        DirectWrite(log_write, 0, &level, self, kName, L"plain message %d", i);
+        DirectWrite(log_write, 0, &level, self, kName, L"plain message %d", static_cast<int>(i));
     };
-    auto binding = [](int i) { logging::WriteMessage(logging::LevelTrace, kName, L"plain message %d", i); };
+    auto binding = [](long i) { logging::WriteMessage(logging::LevelTrace, kName, L"plain message %d", static_cast<int>(i)); };
 
     // Interleaved rounds, best of each: both sides see the same machine state.
     double best_direct = 1e30, best_binding = 1e30;
     const long calls_before = api.WriteCalls();
     for (int round = 0; round < kRounds; ++round) {
-        best_direct = std::min(best_direct, NanosecondsPerCall(direct));
-        best_binding = std::min(best_binding, NanosecondsPerCall(binding));
+        best_direct = std::min(best_direct, bench::NanosecondsPerCall(direct, kCalls));
+        best_binding = std::min(best_binding, bench::NanosecondsPerCall(binding, kCalls));
     }
     const long calls = api.WriteCalls() - calls_before;
 
@@ -84,9 +68,9 @@ int main() {
     double kept_direct = 1e30, kept_binding = 1e30;
     for (int round = 0; round < kRounds; ++round) {
         api.Clear();
-        kept_direct = std::min(kept_direct, NanosecondsPerCall(direct, kKeptCalls));
+        kept_direct = std::min(kept_direct, bench::NanosecondsPerCall(direct, kKeptCalls));
         api.Clear();
-        kept_binding = std::min(kept_binding, NanosecondsPerCall(binding, kKeptCalls));
+        kept_binding = std::min(kept_binding, bench::NanosecondsPerCall(binding, kKeptCalls));
     }
     api.Clear();
 

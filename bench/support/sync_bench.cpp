@@ -12,6 +12,7 @@
 #include "support/sync/event.h"
 #include "support/sync/event_walk.h"
 #include "support/sync/member_function.h"
+#include "bench/bench_timing.h"
 
 namespace {
 
@@ -41,16 +42,6 @@ struct Comparison {
     double ratio;     // median over rounds of ours / baseline measured back to back
 };
 
-template <typename Body>
-double Nanoseconds(long iterations, Body& body) {
-    const auto start = Clock::now();
-    for (long i = 0; i < iterations; ++i) {
-        body();
-    }
-    const std::chrono::duration<double, std::nano> elapsed = Clock::now() - start;
-    return elapsed.count() / iterations;
-}
-
 // The machine is shared, so the two sides are measured alternately, round by round, and the ratio is the
 // median of the per-round ratios: a burst of outside load then hits both sides of one round alike.
 template <typename Ours, typename Baseline>
@@ -58,8 +49,8 @@ Comparison Compare(long iterations, Ours ours, Baseline baseline) {
     std::vector<double> ratios;
     Comparison result{1e30, 1e30, 0};
     for (int round = 0; round < kRounds; ++round) {
-        const double base = Nanoseconds(iterations, baseline);
-        const double mine = Nanoseconds(iterations, ours);
+        const double base = bench::NanosecondsPerCall([&](long) { baseline(); }, iterations);
+        const double mine = bench::NanosecondsPerCall([&](long) { ours(); }, iterations);
         result.baseline = std::min(result.baseline, base);
         result.ours = std::min(result.ours, mine);
         ratios.push_back(mine / base);
