@@ -15,5 +15,4 @@ __declspec(dllexport) unsigned long QvCreateObject(const wchar_t* name, const GU
 
 // Gives an object back under the name it was created with.
 __declspec(dllexport) void QvDestroyObject(const wchar_t* name, void* object) { DestroyObjectByName(name, object); }
-
 }

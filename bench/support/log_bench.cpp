@@ -50,7 +50,9 @@ int main() {
         const unsigned int level = logging::LevelTrace;
         DirectWrite(log_write, 0, &level, self, kName, L"plain message %d", static_cast<int>(i));
     };
-    auto binding = [](long i) { logging::WriteMessage(logging::LevelTrace, kName, L"plain message %d", static_cast<int>(i)); };
+    auto binding = [](long i) {
+        logging::WriteMessage(logging::LevelTrace, kName, L"plain message %d", static_cast<int>(i));
+    };
 
     // Interleaved rounds, best of each: both sides see the same machine state.
     double best_direct = 1e30, best_binding = 1e30;

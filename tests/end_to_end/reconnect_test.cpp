@@ -25,9 +25,9 @@
 
 namespace {
 
-using sync_test::Eventually;
 using Endpoint::Vorn::Settings::IData;
 using Endpoint::Vorn::Settings::IManager;
+using sync_test::Eventually;
 
 constexpr int kUpdateSettings = 2;
 
