@@ -3,7 +3,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <exception>
 
 #include "support/strings/utf8.h"
 
@@ -144,7 +143,9 @@ bool JsonParse(Json::Value& out, const char* text) {
     try {
         Json::Reader reader;
         return reader.parse(copy, out, true);
-    } catch (const std::exception&) {
+    } catch (const Json::Exception&) {
+        // The reader throws for a text nested past its limit: a refusal like any other. Running out of memory
+        // is no verdict on the text and reaches the caller.
         out = Json::Value();
         return false;
     }

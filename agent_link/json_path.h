@@ -2,7 +2,7 @@
 //
 // A path is a sequence of segments separated by "/" or "\"; a segment is a member name followed by zero or
 // more "[n]" index groups, or index groups alone ("content/files", "conn/proxy/port", "srvaddrlist[0]").
-// One separator at the very start is ignored. None of these operations writes a log line or throws.
+// One separator at the very start is ignored. None of these operations writes a log line or throws for its input.
 #pragma once
 
 #include <json/json.h>
@@ -28,8 +28,8 @@ bool JsonReadString(std::string& out, const Json::Value* root, const char* path)
 bool JsonReadWString(std::wstring& out, const Json::Value* root, const char* path);
 bool JsonReadStringT(qv::WString& out, const Json::Value* root, const char* path);
 
-// Parses UTF-8 text (null fails) with comments collected. A text the library refuses in any way, by its
-// verdict or by throwing (nesting too deep), fails; after a throw out is JSON null.
+// Parses UTF-8 text (null fails) with comments collected. A text the library refuses, by its verdict or by
+// throwing (nesting too deep), fails; after a throw out is JSON null. std::bad_alloc passes to the caller.
 bool JsonParse(Json::Value& out, const char* text);
 
 // Parses UTF-16 text (null or empty fails) after converting it to UTF-8.

@@ -8,7 +8,7 @@
 #include "support/unique_resource.h"
 
 namespace {
-constexpr wchar_t kFolderVariable[] = L"VORN_TEST_PARENT_FOLDER";
+constexpr wchar_t kArgumentVariable[] = L"VORN_TEST_CHILD_ARGUMENT";
 }
 
 int RunProgram(const std::wstring& application, const std::wstring& arguments, DWORD timeout_ms) {
@@ -36,21 +36,21 @@ int RunProgram(const std::wstring& application, const std::wstring& arguments, D
     return static_cast<int>(code);
 }
 
-int RunTestInChild(const char* full_test_name, const std::wstring& folder, DWORD timeout_ms) {
+int RunTestInChild(const char* full_test_name, const std::wstring& argument, DWORD timeout_ms) {
     std::wstring arguments = L"--gtest_also_run_disabled_tests --gtest_brief=1 --gtest_filter=";
     for (const char* c = full_test_name; *c != '\0'; ++c) {
         arguments += static_cast<wchar_t>(*c);
     }
     wchar_t exe[MAX_PATH] = {};
     GetModuleFileNameW(nullptr, exe, MAX_PATH);
-    ScopedEnvironment parent_folder(kFolderVariable, folder.empty() ? nullptr : folder.c_str());
+    ScopedEnvironment passed(kArgumentVariable, argument.empty() ? nullptr : argument.c_str());
     return RunProgram(exe, arguments, timeout_ms);
 }
 
-std::wstring ParentFolder() {
-    wchar_t folder[MAX_PATH] = {};
-    DWORD chars = GetEnvironmentVariableW(kFolderVariable, folder, MAX_PATH);
-    return chars == 0 || chars >= MAX_PATH ? std::wstring() : std::wstring(folder);
+std::wstring ChildArgument() {
+    wchar_t argument[MAX_PATH] = {};
+    DWORD chars = GetEnvironmentVariableW(kArgumentVariable, argument, MAX_PATH);
+    return chars == 0 || chars >= MAX_PATH ? std::wstring() : std::wstring(argument);
 }
 
 ScopedEnvironment::ScopedEnvironment(const wchar_t* name, const wchar_t* value) : name_(name) {

@@ -13,11 +13,12 @@
 int RunProgram(const std::wstring& application, const std::wstring& arguments, DWORD timeout_ms = 60000);
 
 // Runs one test of this executable (usually a DISABLED_ one) in a new process and returns its exit code as
-// RunProgram does. `folder`, if given, reaches the child as ParentFolder().
-int RunTestInChild(const char* full_test_name, const std::wstring& folder = std::wstring(), DWORD timeout_ms = 60000);
+// RunProgram does. `argument`, if given, reaches the child as ChildArgument().
+int RunTestInChild(const char* full_test_name, const std::wstring& argument = std::wstring(), DWORD timeout_ms = 60000);
 
-// The folder a parent passed to RunTestInChild, with a trailing backslash.
-std::wstring ParentFolder();
+// What the parent passed to RunTestInChild: a case's index, or a folder (with its trailing backslash).
+std::wstring ChildArgument();
+inline std::wstring ParentFolder() { return ChildArgument(); }
 
 // Sets an environment variable (null removes it) for the owner's lifetime, then restores what was there.
 class ScopedEnvironment {

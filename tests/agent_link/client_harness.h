@@ -1,5 +1,5 @@
-// The policy client as the host sees it: the plug-in loaded, "Vorn.Client" created through QvCreateObject,
-// the stand-in vornint.dll playing the agent and the stand-in log.dll recording every line.
+// The policy client as the host sees it: the plug-in loaded, "Vorn.Client" created through QvCreateObject, the
+// stand-in vornint.dll playing the agent library and the stand-in log.dll recording every line.
 #pragma once
 
 #include <windows.h>
@@ -19,75 +19,39 @@
 
 namespace client_test {
 
-// Long enough for anything that must finish under load; short enough that a deadlock fails in seconds.
 constexpr unsigned long kWaitMs = 5000;
+const std::wstring kClient = L"Endpoint::Vorn::NG::ClientImpl::";
 
 inline std::wstring Std(const qv::WString& text) { return std::wstring(text.c_str(), text.GetLength()); }
 
-// One call a subscriber received.
-struct Received {
-    const void* subscriber;
-    std::string method;
-    std::wstring id;
-    std::wstring content;
-    DWORD thread;
-    bool operator==(const Received& other) const {
-        return subscriber == other.subscriber && method == other.method && id == other.id && content == other.content;
-    }
-};
-
-// Calls of several subscribers in the order they happened.
-class Journal {
-public:
-    void Add(Received call) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        calls_.push_back(std::move(call));
-    }
-    std::vector<Received> Calls() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return calls_;
-    }
-    void Clear() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        calls_.clear();
-    }
-
-private:
-    std::mutex mutex_;
-    std::vector<Received> calls_;
-};
-
-// A host subscriber that notes what it received, copying the policy's id and content while the call lasts.
+// A host subscriber that notes each call as "subscriber method id content", copying the policy while it lasts.
 class RecordingHandle : public Endpoint::Vorn::IPolicyHandle {
 public:
-    explicit RecordingHandle(Journal* journal) : journal_(journal) {}
+    RecordingHandle(std::vector<std::wstring>* journal, std::mutex* mutex, wchar_t tag)
+        : journal_(journal), mutex_(mutex), tag_(tag) {}
     void OnRunPolicy(const Endpoint::Vorn::IPolicy* policy) override {
-        journal_->Add({this, "OnRunPolicy", Std(policy->GetId()), Std(policy->GetContent()), GetCurrentThreadId()});
-        if (during) {
-            during();
-        }
+        Note(L"run " + Std(policy->GetId()) + L" " + Std(policy->GetContent()));
     }
-    void OnRemovePolicy(const qv::WString& id) override {
-        journal_->Add({this, "OnRemovePolicy", Std(id), L"", GetCurrentThreadId()});
-        if (during) {
-            during();
-        }
-    }
-    void OnLiveCommand(Endpoint::Vorn::ILiveCommand*) override {
-        journal_->Add({this, "OnLiveCommand", L"", L"", GetCurrentThreadId()});
-    }
+    void OnRemovePolicy(const qv::WString& id) override { Note(L"remove " + Std(id)); }
+    void OnLiveCommand(Endpoint::Vorn::ILiveCommand*) override { Note(L"live"); }
 
-    // Runs inside each run and remove call, after it has been noted.
+    // Runs inside each call, after it has been noted.
     std::function<void()> during;
 
 private:
-    Journal* journal_;
+    void Note(const std::wstring& call) {
+        {
+            std::lock_guard<std::mutex> lock(*mutex_);
+            journal_->push_back(std::wstring(1, tag_) + L" " + call);
+        }
+        if (during) {
+            during();
+        }
+    }
+    std::vector<std::wstring>* journal_;
+    std::mutex* mutex_;
+    wchar_t tag_;
 };
-
-inline void PrintTo(const Received& call, std::ostream* os) {
-    *os << call.subscriber << " " << call.method << "(" << testing::PrintToString(call.id) << ", "
-        << testing::PrintToString(call.content) << ")";
-}
 
 // A fresh stand-in record, the plug-in loaded and one "Vorn.Client" created with the IClient ID.
 class ClientThroughPlugin : public testing::Test {
@@ -102,7 +66,6 @@ protected:
         ASSERT_NE(client_, nullptr);
         log_.Clear();
     }
-
     void TearDown() override {
         Destroy(client_);
         vornint_reset();
@@ -113,7 +76,6 @@ protected:
         EXPECT_EQ(plugin_.Create(L"Vorn.Client", Endpoint::Vorn::IID_IClient, &object), 0ul);
         return static_cast<Endpoint::Vorn::IClient*>(object);
     }
-
     void Destroy(Endpoint::Vorn::IClient*& client) {
         if (client != nullptr) {
             plugin_.Destroy(L"Vorn.Client", client);
@@ -126,11 +88,21 @@ protected:
         ASSERT_EQ(vornint_deliver(VORNINT_LATEST_CLIENT, delivery, notification_id, text), VORNINT_OK);
         ASSERT_EQ(vornint_wait_idle(VORNINT_ALL_CLIENTS, kWaitMs), VORNINT_OK);
     }
+    std::vector<std::wstring> Journal() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return journal_;
+    }
+    void ClearJournal() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        journal_.clear();
+    }
 
     PluginLoader plugin_;
     StandInLogApi log_{nullptr};
     Endpoint::Vorn::IClient* client_ = nullptr;
-    Journal journal_;
+    std::mutex mutex_;
+    std::vector<std::wstring> journal_;
+    RecordingHandle a_{&journal_, &mutex_, L'a'}, b_{&journal_, &mutex_, L'b'};
 };
 
 }  // namespace client_test

@@ -1,9 +1,23 @@
 // Path lookup, string reads and parsing over JSON documents.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <new>
 #include <string>
 
 #include "agent_link/json_path.h"
+
+// While set, every allocation fails, as it would with the heap exhausted.
+bool g_refuse_memory = false;
+void* operator new(std::size_t size) {
+    void* block = g_refuse_memory ? nullptr : std::malloc(size != 0 ? size : 1);
+    if (block == nullptr) {
+        throw std::bad_alloc();
+    }
+    return block;
+}
+void operator delete(void* block) noexcept { std::free(block); }
+void operator delete(void* block, std::size_t) noexcept { std::free(block); }
 
 namespace {
 
@@ -140,7 +154,9 @@ TEST(JsonReadString, TextsAndIntegersReadOtherTypesFail) {
     }
 }
 
-TEST(JsonParse, RefusesNullBadAndTooDeepTextsWithoutThrowing) {
+// A text the reader refuses, by its verdict or by throwing at its nesting limit, is a failure; running out of
+// memory is not the text's fault and reaches the caller.
+TEST(JsonParse, RefusesNullBadAndTooDeepTextsButLetsAllocationFailurePass) {
     Json::Value out(5);
     EXPECT_FALSE(JsonParse(out, nullptr));
     EXPECT_EQ(out, Json::Value(5));
@@ -148,12 +164,17 @@ TEST(JsonParse, RefusesNullBadAndTooDeepTextsWithoutThrowing) {
     EXPECT_FALSE(JsonParse(out, "{\"a\": "));
     EXPECT_TRUE(JsonParse(out, "// comment\n{\"a\": 1}"));
     EXPECT_EQ(out["a"], 1);
-
-    std::string deep(5000, '[');
-    deep += std::string(5000, ']');
-    Json::Value deep_out(1);
-    EXPECT_FALSE(JsonParse(deep_out, deep.c_str()));
-    EXPECT_TRUE(deep_out.isNull());
+    const std::string deep = std::string(5000, '[') + std::string(5000, ']');
+    EXPECT_FALSE(JsonParse(out, deep.c_str()));
+    g_refuse_memory = true;
+    bool thrown = false;
+    try {
+        JsonParse(out, "[1]");
+    } catch (const std::bad_alloc&) {
+        thrown = true;
+    }
+    g_refuse_memory = false;
+    EXPECT_TRUE(thrown);
 }
 
 TEST(JsonReadStringT, ConvertsUtf8TextToUtf16AndEmptiesOnFailure) {

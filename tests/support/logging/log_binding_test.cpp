@@ -1,5 +1,5 @@
-// The log binding inside one image (this test executable): handles, plain messages, trace scopes and the
-// binder's life. log.dll is looked for beside this executable, where the build puts the stand-in.
+// The log binding inside one image (this test executable, with the stand-in log.dll beside it): plain messages,
+// trace scopes, handle counting and the binder's life.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -14,234 +14,147 @@ using logging::LogHandle;
 
 namespace {
 
-// Keeps the stand-in loaded (so its records outlive any binder) and one reference on the binder, as the
-// module's static handle does in the plug-in.
-class LogBindingTest : public testing::Test {
+const std::vector<int> kWholeLife = {StandInLogCallInit, StandInLogCallDeinit, StandInLogCallUninitDeskMetrics,
+                                     StandInLogCallRemoveModule};
+
+// Holds one reference on the binder, as the module's static handle does in the plug-in.
+class LogBinding : public testing::Test {
 protected:
     void SetUp() override {
-        log_dll_.reset(LoadLibraryW((ExecutableFolder() + L"log.dll").c_str()));
-        ASSERT_TRUE(log_dll_);
-        api_ = StandInLogApi(log_dll_.get());
-        ASSERT_TRUE(api_.Valid());
+        ASSERT_TRUE(log_.Valid());
         base_.Acquire();
-        api_.Clear();
+        log_.Clear();
     }
     void TearDown() override { base_.Release(); }
+    std::vector<StandInLogRecord> Writes() { return RecordsOf(AllRecords(log_), StandInLogCallWrite); }
 
-    std::vector<StandInLogRecord> Writes() { return RecordsOf(AllRecords(api_), StandInLogCallWrite); }
-
-    qv::UniqueModule log_dll_;
-    StandInLogApi api_{nullptr};
+    KeptStandInLog log_;
     LogHandle base_;
 };
 
-// Spaces between the stand-in's "[thread] " prefix and the call.
-size_t Indent(const std::string& line) {
-    size_t start = line.find("] ");
-    return start == std::string::npos ? 0 : line.find_first_not_of(' ', start + 2) - (start + 2);
-}
-
-std::wstring Repeat(size_t length) {
-    std::wstring name;
-    for (size_t i = 0; i < length; ++i) {
-        name += static_cast<wchar_t>(L'a' + i % 26);
-    }
-    return name;
-}
-
 }  // namespace
 
-TEST_F(LogBindingTest, PlainMessagesCarryStepZeroTheLevelThisModuleAndTheOperation) {
-    const unsigned int levels[] = {logging::LevelError, logging::LevelWarning, logging::LevelTrace,
-                                   logging::LevelByResult(0), logging::LevelByResult(ERROR_FUNCTION_FAILED)};
-    for (unsigned int level : levels) {
-        logging::WriteMessage(level, L"Test::Binding::Op", L"value %d", 42);
+// %s is wide and %S narrow in a wide format, as log.dll reads them.
+TEST_F(LogBinding, PlainMessagesCarryStepZeroTheirLevelThisModuleAndTheOperation) {
+    const unsigned int levels[][2] = {{logging::LevelError, 0x04},
+                                      {logging::LevelWarning, 0x08},
+                                      {logging::LevelTrace, 0x20},
+                                      {logging::LevelByResult(0), 0x20},
+                                      {logging::LevelByResult(ERROR_FUNCTION_FAILED), 0x04}};
+    for (const auto& level : levels) {
+        logging::WriteMessage(level[0], L"Test::Op", L"[%s] [%S] [%d]", L"wide \x00FC", "narrow", -7);
     }
-    auto writes = Writes();
+    const auto writes = Writes();
     ASSERT_EQ(writes.size(), 5u);
-    const unsigned int expected[] = {0x04, 0x08, 0x20, 0x20, 0x04};
     for (size_t i = 0; i < writes.size(); ++i) {
         EXPECT_EQ(writes[i].step, 0);
-        EXPECT_EQ(writes[i].level, expected[i]) << i;
+        EXPECT_EQ(writes[i].level, levels[i][1]) << i;
         EXPECT_EQ(writes[i].module, GetModuleHandleW(nullptr));
-        EXPECT_STREQ(writes[i].function, L"Test::Binding::Op");
-        EXPECT_STREQ(writes[i].text, L"value 42");
+        EXPECT_STREQ(writes[i].function, L"Test::Op");
+        EXPECT_STREQ(writes[i].text, L"[wide \x00FC] [narrow] [-7]");
     }
 }
 
-// %s is wide and %S narrow in a wide format; a C99 printf would take the wide string as narrow and stop
-// after its first character.
-TEST_F(LogBindingTest, FormatsFollowTheMicrosoftWideConvention) {
-    logging::WriteMessage(logging::LevelTrace, L"Test::Binding::Op", L"[%s] [%S] [%d] [%s]", L"wide \x00FC", "narrow",
-                          -7, L"");
-    auto writes = Writes();
-    ASSERT_EQ(writes.size(), 1u);
-    EXPECT_STREQ(writes[0].text, L"[wide \x00FC] [narrow] [-7] []");
-}
-
-TEST_F(LogBindingTest, TraceScopeCutsLongNamesAndBracketsTheOperation) {
-    struct Case {
-        size_t length;
-        size_t display_chars;  // of the name, before "()"
-        size_t function_chars;
-    };
-    const Case cases[] = {{1, 1, 1},       {256, 256, 256}, {257, 257, 257}, {258, 257, 258},
-                          {259, 257, 259}, {260, 257, 259}, {300, 257, 259}};
-    for (const Case& c : cases) {
-        api_.Clear();
-        const std::wstring name = Repeat(c.length);
-        const std::wstring display = name.substr(0, c.display_chars) + L"()";
-        const std::wstring function = name.substr(0, c.function_chars);
+TEST_F(LogBinding, TraceScopeBracketsTheOperationAndCutsLongNames) {
+    // Name length, then the characters of it kept in the display name (before "()") and in the function name.
+    const size_t cases[][3] = {{1, 1, 1}, {257, 257, 257}, {258, 257, 258}, {259, 257, 259}, {300, 257, 259}};
+    for (const auto& c : cases) {
+        log_.Clear();
+        std::wstring name;
+        for (size_t i = 0; i < c[0]; ++i) {
+            name += static_cast<wchar_t>(L'a' + i % 26);
+        }
+        const std::wstring display = name.substr(0, c[1]) + L"()";
+        const std::wstring function = name.substr(0, c[2]);
         {
             logging::TraceScope scope(name.c_str());
-            EXPECT_EQ(scope.DisplayName(), display) << c.length;
-            EXPECT_EQ(scope.FunctionName(), function) << c.length;
             logging::WriteMessage(logging::LevelTrace, function.c_str(), L"inside");
         }
-        auto writes = Writes();
-        ASSERT_EQ(writes.size(), 3u) << c.length;
-        EXPECT_EQ(writes[0].step, 1);
-        EXPECT_EQ(writes[0].text, L"-> " + display) << c.length;
+        const auto writes = Writes();
+        ASSERT_EQ(writes.size(), 3u) << c[0];
+        EXPECT_EQ(writes[0].text, L"-> " + display) << c[0];
         EXPECT_STREQ(writes[1].text, L"inside");
-        EXPECT_EQ(writes[2].step, -1);
         EXPECT_EQ(std::wstring(writes[2].text).rfind(L"<- " + display + L" [", 0), 0u) << writes[2].text;
         for (int i : {0, 2}) {
+            EXPECT_EQ(writes[i].step, i == 0 ? 1 : -1);
             EXPECT_EQ(writes[i].level, 0x20u);
-            EXPECT_EQ(writes[i].function, function) << c.length;
+            EXPECT_EQ(writes[i].function, function) << c[0];
             EXPECT_EQ(writes[i].module, GetModuleHandleW(nullptr));
         }
     }
-}
-
-TEST_F(LogBindingTest, TraceExitLineCarriesTheElapsedMilliseconds) {
+    log_.Clear();
     {
-        logging::TraceScope scope(L"Test::Binding::Slow");
+        logging::TraceScope scope(L"Test::Slow");
         Sleep(120);
     }
-    auto writes = Writes();
-    ASSERT_EQ(writes.size(), 2u);
     int elapsed = -1;
-    ASSERT_EQ(swscanf(writes[1].text, L"<- Test::Binding::Slow() [%d]", &elapsed), 1) << writes[1].text;
+    ASSERT_EQ(swscanf(Writes().at(1).text, L"<- Test::Slow() [%d]", &elapsed), 1);
     EXPECT_GE(elapsed, 100);
     EXPECT_LT(elapsed, 60000);
 }
 
-TEST_F(LogBindingTest, HandleGivesBackWhatItHoldsAndNothingMore) {
+TEST_F(LogBinding, HandleGivesBackWhatItHoldsAndNothingMore) {
     const LONG base = LogHandle::UserCount();
     LogHandle twice;
-    logging::CLogDLL* first = twice.Acquire();
-    logging::CLogDLL* second = twice.Acquire();
-    EXPECT_EQ(first, second);
-    EXPECT_EQ(first, LogHandle::Current());
+    EXPECT_EQ(twice.Acquire(), twice.Acquire());
     EXPECT_EQ(LogHandle::UserCount(), base + 2);
     twice.Release();
-    EXPECT_EQ(LogHandle::UserCount(), base);
     twice.Release();
-    EXPECT_EQ(LogHandle::UserCount(), base);
-
     LogHandle never;
     never.Release();
     EXPECT_EQ(LogHandle::UserCount(), base);
-    {
-        LogHandle scoped;
-        scoped.Acquire();
-        EXPECT_EQ(LogHandle::UserCount(), base + 1);
-    }
-    EXPECT_EQ(LogHandle::UserCount(), base);
-    EXPECT_EQ(LifecycleCalls(AllRecords(api_)), std::vector<int>{}) << "the binder must not be rebuilt";
+    EXPECT_EQ(LifecycleCalls(AllRecords(log_)), std::vector<int>{}) << "the binder must not be rebuilt";
 }
 
-// The binder's whole life, from a process where nothing holds log.dll yet.
-// The stand-in's file shows even a log.dll that was loaded and unloaded again in between.
-TEST(LogBinderLifecycleInChild, DISABLED_LoadsOnFirstHoldUnbindsOnLastAndMessagesNeverReload) {
-    const std::wstring log_file = ParentFolder() + L"run.log";
-    ASSERT_TRUE(SetEnvironmentVariableW(L"VORN_LOG_FILE", log_file.c_str()));
-    ASSERT_EQ(LoadedLogDll(), nullptr);
-    logging::WriteMessage(logging::LevelTrace, L"Test::Lifecycle", L"before any hold");
-    EXPECT_EQ(LoadedLogDll(), nullptr) << "a message loaded log.dll";
-    EXPECT_EQ(ReadFileLines(log_file).size(), 0u) << "a message loaded log.dll";
-
+// Nothing else in this executable holds the binder: the first hold builds it, the last destroys it, and a plain
+// message without a hold builds nothing. A trace scope is not gated: each of its lines builds a binder of its own.
+TEST(LogBinder, IsBuiltByTheFirstHoldAndDestroyedByTheLast) {
+    KeptStandInLog log;
+    ASSERT_TRUE(log.Valid());
+    ASSERT_EQ(LogHandle::UserCount(), 0);
+    log.Clear();
+    logging::WriteMessage(logging::LevelTrace, L"Test::Life", L"before any hold");
+    EXPECT_EQ(log.RecordCount(), 0u) << "a message built the binder";
     LogHandle handle;
     handle.Acquire();
-    HMODULE pin = nullptr;
-    ASSERT_TRUE(GetModuleHandleExW(0, L"log.dll", &pin));
-    EXPECT_EQ(ModulePath(pin), ExecutableFolder() + L"log.dll");
-    StandInLogApi api(pin);
-    ASSERT_TRUE(api.Valid());
-    logging::WriteMessage(logging::LevelTrace, L"Test::Lifecycle", L"held");
-    {
-        logging::TraceScope scope(L"Test::Lifecycle::Nested");
-        logging::WriteMessage(logging::LevelTrace, L"Test::Lifecycle::Nested", L"one level in");
-    }
+    logging::WriteMessage(logging::LevelTrace, L"Test::Life", L"held");
     handle.Release();
     EXPECT_EQ(LogHandle::Current(), nullptr);
-    EXPECT_EQ(LogHandle::UserCount(), 0);
+    logging::WriteMessage(logging::LevelTrace, L"Test::Life", L"after the last release");
+    auto records = AllRecords(log);
+    EXPECT_EQ(LifecycleCalls(records), kWholeLife);
+    EXPECT_STREQ(RecordsOf(records, StandInLogCallRemoveModule).at(0).text, L"logging::CLogDLL::~CLogDLL");
+    ASSERT_EQ(RecordsOf(records, StandInLogCallWrite).size(), 1u);
+    EXPECT_STREQ(RecordsOf(records, StandInLogCallWrite)[0].text, L"held");
 
-    auto records = AllRecords(api);
-    EXPECT_EQ(LifecycleCalls(records), (std::vector<int>{StandInLogCallInit, StandInLogCallDeinit,
-                                                         StandInLogCallUninitDeskMetrics, StandInLogCallRemoveModule}));
-    auto removes = RecordsOf(records, StandInLogCallRemoveModule);
-    ASSERT_EQ(removes.size(), 1u);
-    EXPECT_STREQ(removes[0].text, L"logging::CLogDLL::~CLogDLL");
-    auto writes = RecordsOf(records, StandInLogCallWrite);
-    ASSERT_EQ(writes.size(), 4u);
-    EXPECT_STREQ(writes[0].text, L"held");
-
-    // One line per record; the nested message is indented one step deeper than its scope's lines.
-    auto lines = ReadFileLines(log_file);
-    ASSERT_EQ(lines.size(), records.size());
-    EXPECT_NE(lines[0].find("LogInit"), std::string::npos) << lines[0];
-    EXPECT_NE(lines[3].find("trace support_logging_test.exe Test::Lifecycle::Nested: one level in"), std::string::npos)
-        << lines[3];
-    EXPECT_EQ(Indent(lines[3]), Indent(lines[2]) + 2);
-    EXPECT_EQ(Indent(lines[4]), Indent(lines[2]));
-    EXPECT_NE(lines.back().find("LogRemoveModule(\"logging::CLogDLL::~CLogDLL\")"), std::string::npos);
-
-    FreeLibrary(pin);
-    EXPECT_EQ(LoadedLogDll(), nullptr) << "the binder kept a reference on log.dll";
-    logging::WriteMessage(logging::LevelTrace, L"Test::Lifecycle", L"after the last release");
-    EXPECT_EQ(LoadedLogDll(), nullptr) << "a message after the last release reloaded log.dll";
-    EXPECT_EQ(ReadFileLines(log_file).size(), lines.size()) << "a message after the last release reloaded log.dll";
-
-    // A trace scope is not gated: it builds a binder for each of its lines.
-    {
-        logging::TraceScope scope(L"Test::Lifecycle::Traced");
-        EXPECT_EQ(LoadedLogDll(), nullptr) << "the entry line's binder outlived its line";
-    }
+    log.Clear();
+    { logging::TraceScope scope(L"Test::Life::Traced"); }
+    records = AllRecords(log);
+    std::vector<int> twice = kWholeLife;
+    twice.insert(twice.end(), kWholeLife.begin(), kWholeLife.end());
+    EXPECT_EQ(LifecycleCalls(records), twice);
+    EXPECT_EQ(RecordsOf(records, StandInLogCallWrite).size(), 2u);
     EXPECT_EQ(LogHandle::UserCount(), 0);
 }
 
-TEST(LogBinderLifecycle, LoadsOnFirstHoldUnbindsOnLastAndMessagesNeverReload) {
-    TempFolder folder;
-    EXPECT_EQ(RunTestInChild("LogBinderLifecycleInChild.DISABLED_LoadsOnFirstHoldUnbindsOnLastAndMessagesNeverReload",
-                             folder.Path()),
-              0);
-}
-
-// The host has loaded a log.dll without LogWrite: the binder takes that one, calls LogInit and writes nothing.
-TEST(LogBinderLifecycleInChild, DISABLED_LogDllWithoutLogWriteIsBoundButNeverWritten) {
+// The host has loaded a log.dll without LogWrite: the binder takes it, calls LogInit and writes nothing.
+TEST(LogBinderInChild, DISABLED_LogDllWithoutLogWriteIsBoundButNeverWritten) {
     const std::wstring without_write = ExecutableFolder() + L"nolog\\log.dll";
     HMODULE host_loaded = LoadLibraryW(without_write.c_str());
     ASSERT_NE(host_loaded, nullptr);
-    ASSERT_EQ(GetProcAddress(host_loaded, "LogWrite"), nullptr);
     StandInLogApi api(host_loaded);
-    ASSERT_TRUE(api.Valid());
     {
         LogHandle handle;
         handle.Acquire();
-        logging::WriteMessage(logging::LevelError, L"Test::NoWrite", L"lost %d", 1);
+        logging::WriteMessage(logging::LevelError, L"Test::NoWrite", L"lost");
         logging::TraceScope scope(L"Test::NoWrite::Traced");
         EXPECT_EQ(LoadedModulesNamed(L"log.dll"), std::vector<std::wstring>{without_write});
     }
-    EXPECT_EQ(LifecycleCalls(AllRecords(api)),
-              (std::vector<int>{StandInLogCallInit, StandInLogCallDeinit, StandInLogCallUninitDeskMetrics,
-                                StandInLogCallRemoveModule}));
+    EXPECT_EQ(LifecycleCalls(AllRecords(api)), kWholeLife);
     EXPECT_EQ(api.WriteCalls(), 0);
-    EXPECT_EQ(GetModuleHandleW(L"log.dll"), host_loaded);
-    FreeLibrary(host_loaded);
-    EXPECT_EQ(LoadedLogDll(), nullptr);
+    EXPECT_EQ(GetModuleHandleW(L"log.dll"), host_loaded) << "the binder gave back more than it took";
 }
 
-TEST(LogBinderLifecycle, LogDllWithoutLogWriteIsBoundButNeverWritten) {
-    EXPECT_EQ(RunTestInChild("LogBinderLifecycleInChild.DISABLED_LogDllWithoutLogWriteIsBoundButNeverWritten"), 0);
+TEST(LogBinder, LogDllWithoutLogWriteIsBoundButNeverWritten) {
+    EXPECT_EQ(RunTestInChild("LogBinderInChild.DISABLED_LogDllWithoutLogWriteIsBoundButNeverWritten"), 0);
 }

@@ -1,5 +1,4 @@
-// Reading the stand-in log.dll's records in tests: the raw calls, and the written lines in a form tests compare
-// whole.
+// Reading the stand-in log.dll's records in tests: the raw calls, and the written lines in a form tests compare whole.
 #pragma once
 
 #include <windows.h>
@@ -18,7 +17,6 @@ inline std::vector<StandInLogRecord> AllRecords(const StandInLogApi& api) {
     for (unsigned int i = 0; i < records.size(); ++i) {
         if (!api.GetRecord(i, &records[i])) {
             records.resize(i);
-            break;
         }
     }
     return records;
@@ -26,8 +24,7 @@ inline std::vector<StandInLogRecord> AllRecords(const StandInLogApi& api) {
 
 inline std::vector<StandInLogRecord> RecordsOf(const std::vector<StandInLogRecord>& all, int call) {
     std::vector<StandInLogRecord> some;
-    std::copy_if(all.begin(), all.end(), std::back_inserter(some),
-                 [call](const StandInLogRecord& r) { return r.call == call; });
+    std::copy_if(all.begin(), all.end(), std::back_inserter(some), [call](const auto& r) { return r.call == call; });
     return some;
 }
 
@@ -44,23 +41,18 @@ inline std::vector<int> LifecycleCalls(const std::vector<StandInLogRecord>& all)
 
 inline HMODULE LoadedLogDll() { return GetModuleHandleW(L"log.dll"); }
 
-// The stand-in log.dll beside this executable, kept loaded while the owner lives so that its record outlives
-// every binder the test builds and tears down.
+// The stand-in log.dll beside this executable, kept loaded while the owner lives so that its record outlives every
+// binder the test builds and tears down.
 class KeptStandInLog : public StandInLogApi {
 public:
     KeptStandInLog() : StandInLogApi(nullptr) {
         wchar_t path[MAX_PATH] = {};
         GetModuleFileNameW(nullptr, path, MAX_PATH);
         std::wstring folder(path);
-        folder.resize(folder.find_last_of(L'\\') + 1);
-        module_ = LoadLibraryW((folder + L"log.dll").c_str());
+        module_ = LoadLibraryW((folder.substr(0, folder.find_last_of(L'\\') + 1) + L"log.dll").c_str());
         static_cast<StandInLogApi&>(*this) = StandInLogApi(module_);
     }
-    ~KeptStandInLog() {
-        if (module_ != nullptr) {
-            FreeLibrary(module_);
-        }
-    }
+    ~KeptStandInLog() { FreeLibrary(module_); }
     KeptStandInLog(const KeptStandInLog&) = delete;
     KeptStandInLog& operator=(const KeptStandInLog&) = delete;
 
@@ -73,10 +65,7 @@ struct LogLine {
     unsigned int level;
     std::wstring function;
     std::wstring text;
-
-    bool operator==(const LogLine& other) const {
-        return level == other.level && function == other.function && text == other.text;
-    }
+    bool operator==(const LogLine& o) const { return level == o.level && function == o.function && text == o.text; }
 };
 
 inline void PrintTo(const LogLine& line, std::ostream* out) {
@@ -88,48 +77,38 @@ inline void PrintTo(const LogLine& line, std::ostream* out) {
 inline LogLine TraceEntry(const std::wstring& function) { return {0x20, function, L"-> " + function + L"()"}; }
 inline LogLine TraceExit(const std::wstring& function) { return {0x20, function, L"<- " + function + L"() [ms]"}; }
 
-// Every LogWrite since the last clear, in order; with a thread, only those written on it. The elapsed time of
-// a trace exit line reads "[ms]", so that whole sequences compare.
+// Every LogWrite since the last clear, in order; with a thread, only those written on it. The elapsed time of a
+// trace exit line reads "[ms]", so that whole sequences compare.
 inline std::vector<LogLine> WrittenLines(const StandInLogApi& api, DWORD thread = 0) {
     std::vector<LogLine> lines;
     for (const StandInLogRecord& record : RecordsOf(AllRecords(api), StandInLogCallWrite)) {
-        if (thread != 0 && record.thread != thread) {
-            continue;
-        }
         std::wstring text = record.text;
         const size_t open = text.rfind(L" [");
         if (text.rfind(L"<- ", 0) == 0 && open != std::wstring::npos && text.back() == L']') {
             text = text.substr(0, open) + L" [ms]";
         }
-        lines.push_back({record.level, record.function, text});
+        if (thread == 0 || record.thread == thread) {
+            lines.push_back({record.level, record.function, text});
+        }
     }
     return lines;
 }
 
-// A well-formed trace line. A malformed one counts as a message, so that a test comparing messages shows it.
+// A well-formed trace line; a malformed one counts as a message, so that a test comparing messages shows it.
 inline bool IsTraceLine(const LogLine& line) {
     return line == TraceEntry(line.function) || line == TraceExit(line.function);
 }
 
-// The plain messages only, trace lines left out.
+template <typename Keep>
+std::vector<LogLine> Only(const std::vector<LogLine>& lines, Keep keep) {
+    std::vector<LogLine> some;
+    std::copy_if(lines.begin(), lines.end(), std::back_inserter(some), keep);
+    return some;
+}
 inline std::vector<LogLine> Messages(const std::vector<LogLine>& lines) {
-    std::vector<LogLine> some;
-    std::copy_if(lines.begin(), lines.end(), std::back_inserter(some),
-                 [](const LogLine& line) { return !IsTraceLine(line); });
-    return some;
+    return Only(lines, [](const LogLine& line) { return !IsTraceLine(line); });
 }
-
-// The trace lines only.
-inline std::vector<LogLine> Traces(const std::vector<LogLine>& lines) {
-    std::vector<LogLine> some;
-    std::copy_if(lines.begin(), lines.end(), std::back_inserter(some), IsTraceLine);
-    return some;
-}
-
-// The lines written under one operation's name.
+inline std::vector<LogLine> Traces(const std::vector<LogLine>& lines) { return Only(lines, IsTraceLine); }
 inline std::vector<LogLine> LinesOf(const std::vector<LogLine>& lines, const std::wstring& function) {
-    std::vector<LogLine> some;
-    std::copy_if(lines.begin(), lines.end(), std::back_inserter(some),
-                 [&function](const LogLine& line) { return line.function == function; });
-    return some;
+    return Only(lines, [&function](const LogLine& line) { return line.function == function; });
 }

@@ -1,10 +1,10 @@
-// Integrity failures end the process: each damage runs in a child copy of this executable, which must end
-// with the fail-fast exit code instead of going on with damaged memory.
+// Integrity failures end the process: each damage runs in a child copy of this executable, which must end with
+// the fail-fast exit code instead of going on with damaged memory.
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <cstdint>
 #include <cstring>
+#include <functional>
 #include <string>
 
 #include "support/fail_fast.h"
@@ -14,121 +14,61 @@
 
 namespace {
 
-constexpr DWORD kChildTimeoutMs = 20000;
-
-unsigned char* BlockOf(const void* chars) {
-    return const_cast<unsigned char*>(static_cast<const unsigned char*>(chars)) - 16;
+void Damage(const void* chars, size_t offset_from_block) {
+    auto* at = const_cast<unsigned char*>(static_cast<const unsigned char*>(chars)) - 16 + offset_from_block;
+    at[1] ^= 0x01;
 }
 
-void WriteU32(unsigned char* at, uint32_t value) { std::memcpy(at, &value, sizeof(value)); }
+struct Case {
+    const char* name;
+    std::function<void()> use;
+};
 
-qv::StringRecord* RecordOf(const void* chars) {
-    qv::StringRecord* record;
-    std::memcpy(&record, BlockOf(chars) + 4, sizeof(record));
-    return record;
-}
-
-// The child test reached its end: the damage went unnoticed. Undo it so that destruction cannot
-// fail fast in its place, and let the child exit with gtest's failure code.
-void Survived(unsigned char* at, uint32_t original) {
-    WriteU32(at, original);
-    ADD_FAILURE() << "damaged string was used without a fail-fast";
-}
+// Each leaves the string damaged when it returns: the destructor would fail fast in its place, so a child
+// whose use returned exits on its own with a different code first.
+const Case kCases[] = {
+    {"untouched", [] { qv::WString s(L"fine"); }},
+    {"leading guard", [] { qv::WString s(L"victim"); Damage(s.GetString(), 0); (void)s.GetLength(); }},
+    {"second guard", [] { qv::WString s(L"victim"); Damage(s.GetString(), 12); (void)s.GetString(); }},
+    {"trailing guard of a narrow string",
+     [] { qv::AString s("victim"); Damage(s.GetString(), 16 + 65); s.Append("more"); }},
+    {"length above capacity",
+     [] {
+         qv::WString s(L"victim");
+         qv::StringRecord* record;
+         std::memcpy(&record, reinterpret_cast<const unsigned char*>(s.GetString()) - 12, sizeof record);
+         record->length = record->capacity + 1;
+         (void)s.GetCapacity();
+     }},
+    {"destroying a damaged string", [] { auto* s = new qv::WString(L"victim"); Damage(s->GetString(), 0); delete s; }},
+    {"append that cannot grow",
+     [] {
+         qv_test::RecordingMemMgr manager;
+         qv::WString s(&manager, 64);
+         manager.RefuseAll();
+         s.Append(std::wstring(100, L'x').c_str());
+     }},
+    {"format that cannot grow",
+     [] {
+         qv_test::RecordingMemMgr manager;
+         qv::AString s(&manager, 64);
+         manager.RefuseAll();
+         s.Format("%s", std::string(100, 'x').c_str());
+     }},
+    {"set length above capacity", [] { qv::AString s(64); s.SetLength(65); }},
+};
+constexpr UINT kReturned = 7;
 
 }  // namespace
 
+TEST(StringIntegrityChild, DISABLED_Run) {
+    kCases[std::stoi(ChildArgument())].use();
+    ExitProcess(kReturned);
+}
+
 TEST(StringIntegrity, DamageEndsTheProcessWithTheFailFastCode) {
-    struct Case {
-        const char* child;
-        DWORD expectedExit;
-    };
-    const Case cases[] = {
-        {"DISABLED_Untouched", 0},
-        {"DISABLED_LeadingGuard", qv::kFailFastExitCode},
-        {"DISABLED_SecondGuard", qv::kFailFastExitCode},
-        {"DISABLED_TrailingGuardOfNarrowString", qv::kFailFastExitCode},
-        {"DISABLED_LengthAboveCapacity", qv::kFailFastExitCode},
-        {"DISABLED_DestroyingADamagedString", qv::kFailFastExitCode},
-        {"DISABLED_AppendThatCannotGrow", qv::kFailFastExitCode},
-        {"DISABLED_FormatThatCannotGrow", qv::kFailFastExitCode},
-        {"DISABLED_SetLengthAboveCapacity", qv::kFailFastExitCode},
-    };
-    for (const Case& c : cases) {
-        EXPECT_EQ(static_cast<DWORD>(
-                      RunTestInChild((std::string("StringIntegrityChild.") + c.child).c_str(), {}, kChildTimeoutMs)),
-                  c.expectedExit)
-            << c.child;
+    for (size_t i = 0; i < std::size(kCases); ++i) {
+        const int exit_code = RunTestInChild("StringIntegrityChild.DISABLED_Run", std::to_wstring(i), 20000);
+        EXPECT_EQ(static_cast<UINT>(exit_code), i == 0 ? kReturned : qv::kFailFastExitCode) << kCases[i].name;
     }
-}
-
-// The child side. Each runs only when the parent above names it.
-
-TEST(StringIntegrityChild, DISABLED_Untouched) {
-    qv::WString s(L"fine");
-    EXPECT_EQ(s.GetLength(), 4u);
-}
-
-TEST(StringIntegrityChild, DISABLED_LeadingGuard) {
-    qv::WString s(L"victim");
-    unsigned char* at = BlockOf(s.GetString());
-    WriteU32(at, 0xABCE);
-    (void)s.GetLength();
-    Survived(at, qv::kStringGuard);
-}
-
-TEST(StringIntegrityChild, DISABLED_SecondGuard) {
-    qv::WString s(L"victim");
-    unsigned char* at = BlockOf(s.GetString()) + 12;
-    at[1] = 0;
-    (void)s.GetString();
-    Survived(at, qv::kStringGuard);
-}
-
-TEST(StringIntegrityChild, DISABLED_TrailingGuardOfNarrowString) {
-    qv::AString s("victim");
-    unsigned char* at = BlockOf(s.GetString()) + 16 + 65;
-    WriteU32(at, 0);
-    s.Append("more");
-    Survived(at, qv::kStringGuard);
-}
-
-TEST(StringIntegrityChild, DISABLED_LengthAboveCapacity) {
-    qv::WString s(L"victim");
-    qv::StringRecord* record = RecordOf(s.GetString());
-    record->length = record->capacity + 1;
-    (void)s.GetCapacity();
-    record->length = 6;
-    ADD_FAILURE() << "length above capacity went unnoticed";
-}
-
-TEST(StringIntegrityChild, DISABLED_DestroyingADamagedString) {
-    auto* s = new qv::WString(L"victim");
-    unsigned char* at = BlockOf(s->GetString());
-    WriteU32(at, 0);
-    delete s;
-    ADD_FAILURE() << "a damaged block was given back";
-}
-
-TEST(StringIntegrityChild, DISABLED_AppendThatCannotGrow) {
-    qv_test::RecordingMemMgr manager;
-    qv::WString s(&manager, 64);
-    manager.RefuseAll();
-    const std::wstring big(100, L'x');
-    s.Append(big.c_str(), big.size());
-    ADD_FAILURE() << "Append returned without room";
-}
-
-TEST(StringIntegrityChild, DISABLED_FormatThatCannotGrow) {
-    qv_test::RecordingMemMgr manager;
-    qv::AString s(&manager, 64);
-    manager.RefuseAll();
-    const std::string big(100, 'x');
-    s.Format("%s", big.c_str());
-    ADD_FAILURE() << "Format returned without room";
-}
-
-TEST(StringIntegrityChild, DISABLED_SetLengthAboveCapacity) {
-    qv::AString s(64);
-    s.SetLength(65);
-    ADD_FAILURE() << "length was set above the capacity";
 }

@@ -1,7 +1,11 @@
-// SynchronyzedObjectContainer and Event: membership rules, calling order, the bound method, and the shared
-// lock a walk holds from Begin to End.
+// SynchronyzedObjectContainer and Event: membership rules, calling order, the bound method, the shared lock a walk
+// holds from Begin to End, and the recycling of walk states.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstdlib>
+#include <new>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -9,7 +13,26 @@
 #include "support/sync/event.h"
 #include "support/sync/event_walk.h"
 #include "support/sync/member_function.h"
+#include "support/sync/walk_state_pool.h"
 #include "worker_thread.h"
+
+// Counts the blocks given back to the heap, to see which ones the walk-state pool keeps.
+std::atomic<long> g_heap_frees{0};
+void* operator new(std::size_t size) {
+    if (void* block = std::malloc(size != 0 ? size : 1)) {
+        return block;
+    }
+    throw std::bad_alloc();
+}
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return std::malloc(size != 0 ? size : 1); }
+void operator delete(void* block) noexcept {
+    ++g_heap_frees;
+    std::free(block);
+}
+void operator delete(void* block, std::size_t) noexcept {
+    ++g_heap_frees;
+    std::free(block);
+}
 
 namespace {
 
@@ -17,16 +40,7 @@ using sync_test::kFinishes;
 using sync_test::kStaysBlocked;
 using sync_test::WorkerThread;
 
-struct Call {
-    const void* subscriber;
-    std::string method;
-    int value;
-    bool operator==(const Call& other) const {
-        return subscriber == other.subscriber && method == other.method && value == other.value;
-    }
-};
-
-// A subscriber interface with two slots, so that a test can tell which one an Event calls.
+// Two slots, so that a test can tell which one an Event calls.
 struct ITestHandler {
     virtual void OnFirst(int value) = 0;
     virtual void OnSecond(int value) = 0;
@@ -36,10 +50,14 @@ protected:
 };
 
 struct TestHandler : ITestHandler {
-    explicit TestHandler(std::vector<Call>* journal) : journal(journal) {}
-    void OnFirst(int value) override { journal->push_back(Call{this, "OnFirst", value}); }
-    void OnSecond(int value) override { journal->push_back(Call{this, "OnSecond", value}); }
-    std::vector<Call>* journal;
+    void OnFirst(int value) override { calls.push_back("first " + std::to_string(value)); }
+    void OnSecond(int value) override {
+        calls.push_back("second " + std::to_string(value));
+        if (value < 0) {
+            throw std::runtime_error("subscriber failed");
+        }
+    }
+    std::vector<std::string> calls;
 };
 
 struct ITestNotification {
@@ -49,126 +67,83 @@ protected:
     ~ITestNotification() = default;
 };
 
-struct TestNotification : ITestNotification {
-    void OnNotification(unsigned long code, const std::wstring& text) override {
-        codes.push_back(code);
-        texts.push_back(text);
-    }
-    std::vector<unsigned long> codes;
-    std::vector<std::wstring> texts;
-};
-
 using HandlerList = SynchronyzedObjectContainer<ITestHandler*>;
 using FirstEvent = Event<MemberFunction_1_args<ITestHandler, void, int>, &ITestHandler::OnFirst>;
 using SecondEvent = Event<MemberFunction_1_args<ITestHandler, void, int>, &ITestHandler::OnSecond>;
-using NotificationEvent = Event<MemberFunction_2_args<ITestNotification, void, unsigned long, const std::wstring&>,
-                                &ITestNotification::OnNotification>;
 
-// Walks in exactly the calling order the policy client uses, through the interface, not through EventWalk.
+// Walks in exactly the calling order the policy client uses, through the interface.
 template <typename Walkable>
 std::vector<typename Walkable::Subscriber*> WalkByHand(Walkable& event) {
     std::vector<typename Walkable::Subscriber*> seen;
     void* handle = nullptr;
-    if (event.Begin(handle)) {
-        typename Walkable::Subscriber* subscriber = nullptr;
-        typename Walkable::Method method = nullptr;
-        while (event.Next(handle, subscriber, method)) {
-            EXPECT_EQ(method, event.GetMethod());
-            seen.push_back(subscriber);
-        }
+    EXPECT_TRUE(event.Begin(handle));
+    typename Walkable::Subscriber* subscriber = nullptr;
+    typename Walkable::Method method = nullptr;
+    while (event.Next(handle, subscriber, method)) {
+        EXPECT_EQ(method, event.GetMethod());
+        seen.push_back(subscriber);
     }
     event.End(handle);
     EXPECT_EQ(handle, nullptr);
     return seen;
 }
 
-enum class Op { kAdd, kRemove };
+}  // namespace
 
-struct Step {
-    Op op;
-    int subscriber;  // index into the test's subscribers
-    unsigned long expected;
-};
-
-struct MembershipCase {
-    const char* name;
-    std::vector<Step> steps;
-    std::vector<int> finalOrder;
-};
-
-class SubscriberListMembership : public ::testing::TestWithParam<MembershipCase> {};
-
-TEST_P(SubscriberListMembership, KeepsOrderAndRefusesDuplicatesAndAbsentees) {
-    std::vector<Call> journal;
-    std::vector<TestHandler> handlers(4, TestHandler(&journal));
-    HandlerList list;
-    for (const Step& step : GetParam().steps) {
-        ITestHandler* subscriber = &handlers[step.subscriber];
-        const unsigned long result = step.op == Op::kAdd ? list.Add(subscriber) : list.Remove(subscriber);
-        EXPECT_EQ(result, step.expected) << (step.op == Op::kAdd ? "Add " : "Remove ") << step.subscriber;
+// Each case: "+n" adds and "-n" removes subscriber n, "!" marks a step refused with 1627; then the walk's order.
+TEST(SubscriberList, KeepsOrderAndRefusesDuplicatesAndAbsentees) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"-0!", ""},           {"+2 +0 +1", "2 0 1"},         {"+0 +1 +0! +1!", "0 1"},
+        {"+0 -1!", "0"},       {"+0 +1 +2 +3 -1", "0 2 3"},   {"+0 -0 -0!", ""},
+        {"+0 +1 -0 +0", "1 0"},
+    };
+    for (const auto& [steps, order] : cases) {
+        TestHandler handlers[4];
+        HandlerList list;
+        std::istringstream in(steps);
+        for (std::string step; in >> step;) {
+            ITestHandler* subscriber = &handlers[step[1] - '0'];
+            const unsigned long result = step[0] == '+' ? list.Add(subscriber) : list.Remove(subscriber);
+            EXPECT_EQ(result, step.back() == '!' ? ERROR_FUNCTION_FAILED : ERROR_SUCCESS) << steps << ": " << step;
+        }
+        std::vector<ITestHandler*> expected;
+        std::istringstream want(order);
+        for (int n; want >> n;) {
+            expected.push_back(&handlers[n]);
+        }
+        FirstEvent event(&list);
+        EXPECT_EQ(WalkByHand(event), expected) << steps;
     }
-    std::vector<ITestHandler*> expected;
-    for (int index : GetParam().finalOrder) {
-        expected.push_back(&handlers[index]);
-    }
-    FirstEvent event(&list);
-    EXPECT_EQ(WalkByHand(event), expected);
-    EXPECT_EQ(list.Snapshot().activeWriters, 0u);
 }
 
-constexpr unsigned long kOk = ERROR_SUCCESS;
-constexpr unsigned long kFailed = ERROR_FUNCTION_FAILED;
-
-INSTANTIATE_TEST_SUITE_P(
-    SubscriberList, SubscriberListMembership,
-    ::testing::Values(
-        MembershipCase{"RemoveFromEmpty", {{Op::kRemove, 0, kFailed}}, {}},
-        MembershipCase{"AddInOrder", {{Op::kAdd, 2, kOk}, {Op::kAdd, 0, kOk}, {Op::kAdd, 1, kOk}}, {2, 0, 1}},
-        MembershipCase{"DuplicateAddLeavesListAsItWas",
-                       {{Op::kAdd, 0, kOk}, {Op::kAdd, 1, kOk}, {Op::kAdd, 0, kFailed}, {Op::kAdd, 1, kFailed}},
-                       {0, 1}},
-        MembershipCase{"RemoveAbsent", {{Op::kAdd, 0, kOk}, {Op::kRemove, 1, kFailed}}, {0}},
-        MembershipCase{
-            "RemoveMiddleKeepsOrderOfRest",
-            {{Op::kAdd, 0, kOk}, {Op::kAdd, 1, kOk}, {Op::kAdd, 2, kOk}, {Op::kAdd, 3, kOk}, {Op::kRemove, 1, kOk}},
-            {0, 2, 3}},
-        MembershipCase{"RemoveTwice", {{Op::kAdd, 0, kOk}, {Op::kRemove, 0, kOk}, {Op::kRemove, 0, kFailed}}, {}},
-        MembershipCase{"ReAddGoesToTheEnd",
-                       {{Op::kAdd, 0, kOk}, {Op::kAdd, 1, kOk}, {Op::kRemove, 0, kOk}, {Op::kAdd, 0, kOk}},
-                       {1, 0}}),
-    [](const auto& info) { return std::string(info.param.name); });
-
-TEST(SubscriberEvent, CallsItsBoundMethodOnEachSubscriberInOrderAdded) {
-    std::vector<Call> journal;
-    TestHandler first(&journal), second(&journal);
+TEST(SubscriberEvent, CallsItsBoundMethodWithTheArgumentsOnEachSubscriberInOrderAdded) {
+    TestHandler first, second;
     HandlerList list;
     list.Add(&second);
     list.Add(&first);
-    FirstEvent onFirst(&list);
-    SecondEvent onSecond(&list);
+    FirstEvent on_first(&list);
+    SecondEvent on_second(&list);
+    NotifyEach(on_first, 7);
+    NotifyEach(on_second, 8);
+    EXPECT_EQ(second.calls, (std::vector<std::string>{"first 7", "second 8"}));
+    EXPECT_EQ(first.calls, (std::vector<std::string>{"first 7", "second 8"}));
 
-    NotifyEach(onFirst, 7);
-    NotifyEach(onSecond, 8);
-    EXPECT_EQ(journal,
-              (std::vector<Call>{
-                  {&second, "OnFirst", 7}, {&first, "OnFirst", 7}, {&second, "OnSecond", 8}, {&first, "OnSecond", 8}}));
+    struct Notification : ITestNotification {
+        void OnNotification(unsigned long code, const std::wstring& text) override { got = {code, text}; }
+        std::pair<unsigned long, std::wstring> got;
+    } one, two;
+    SynchronyzedObjectContainer<ITestNotification*> notifications;
+    notifications.Add(&one);
+    notifications.Add(&two);
+    Event<MemberFunction_2_args<ITestNotification, void, unsigned long, const std::wstring&>,
+          &ITestNotification::OnNotification>
+        on_notification(&notifications);
+    NotifyEach(on_notification, 4ul, std::wstring(L"server up"));
+    EXPECT_EQ(one.got, std::make_pair(4ul, std::wstring(L"server up")));
+    EXPECT_EQ(two.got, one.got);
 }
 
-TEST(SubscriberEvent, TwoArgumentEventPassesBothArguments) {
-    TestNotification one, two;
-    SynchronyzedObjectContainer<ITestNotification*> list;
-    list.Add(&one);
-    list.Add(&two);
-    NotificationEvent event(&list);
-    const std::wstring text = L"server up";
-    NotifyEach(event, 4ul, text);
-    for (const TestNotification* subscriber : {&one, &two}) {
-        EXPECT_EQ(subscriber->codes, std::vector<unsigned long>{4});
-        EXPECT_EQ(subscriber->texts, std::vector<std::wstring>{text});
-    }
-}
-
-TEST(SubscriberEvent, WalkOverEmptyListCallsNothingAndReleasesItsLock) {
+TEST(SubscriberEvent, AWalkHoldsTheSharedLockFromBeginToEndEvenOverAnEmptyList) {
     HandlerList list;
     FirstEvent event(&list);
     void* handle = nullptr;
@@ -179,79 +154,59 @@ TEST(SubscriberEvent, WalkOverEmptyListCallsNothingAndReleasesItsLock) {
     FirstEvent::Method method = nullptr;
     EXPECT_FALSE(event.Next(handle, subscriber, method));
     event.End(handle);
-    EXPECT_EQ(handle, nullptr);
     EXPECT_EQ(list.Snapshot().activeReaders, 0u);
-    // A null handle (also what Begin leaves when it cannot allocate) yields nothing and ends quietly.
+    // A null handle (what Begin leaves when it cannot allocate) yields nothing and ends quietly.
     EXPECT_FALSE(event.Next(handle, subscriber, method));
     event.End(handle);
     EXPECT_EQ(list.Snapshot().activeReaders, 0u);
 }
 
-TEST(SubscriberEvent, AddOnAnotherThreadWaitsUntilTheWalkEnds) {
-    std::vector<Call> journal;
-    TestHandler present(&journal), added(&journal);
+TEST(SubscriberEvent, AddOnAnotherThreadWaitsForTheWalkWhileOtherWalksProceed) {
+    TestHandler present, added;
     HandlerList list;
     list.Add(&present);
     FirstEvent event(&list);
-    WorkerThread walker, otherWalker, host;
-
+    SecondEvent nested(&list);
+    WorkerThread walker, other_walker, host;
     void* handle = nullptr;
     ASSERT_TRUE(walker.Run([&] { event.Begin(handle); }));
-    auto add = host.Post([&] { EXPECT_EQ(list.Add(&added), kOk); });
-    EXPECT_FALSE(add->WaitFor(kStaysBlocked));
-    // The walk still sees the list as it was when it began.
     std::vector<ITestHandler*> seen;
-    ASSERT_TRUE(walker.Run([&] {
-        ITestHandler* subscriber = nullptr;
-        FirstEvent::Method method = nullptr;
-        while (event.Next(handle, subscriber, method)) {
-            seen.push_back(subscriber);
-        }
-    }));
+    ASSERT_TRUE(other_walker.Run([&] { seen = WalkByHand(event); })) << "walks on two threads must not wait";
+    EXPECT_EQ(seen, std::vector<ITestHandler*>{&present});
+
+    auto add = host.Post([&] { EXPECT_EQ(list.Add(&added), 0ul); });
+    EXPECT_FALSE(add->WaitFor(kStaysBlocked));
+    // The walking thread nests a second walk although a writer waits, and sees the list as it began.
+    ASSERT_TRUE(walker.Run([&] { seen = WalkByHand(nested); }));
     EXPECT_EQ(seen, std::vector<ITestHandler*>{&present});
     EXPECT_FALSE(add->WaitFor(0));
-
     ASSERT_TRUE(walker.Run([&] { event.End(handle); }));
     EXPECT_TRUE(add->WaitFor(kFinishes));
-    std::vector<ITestHandler*> after;
-    ASSERT_TRUE(otherWalker.Run([&] { after = WalkByHand(event); }));
-    EXPECT_EQ(after, (std::vector<ITestHandler*>{&present, &added}));
+    ASSERT_TRUE(other_walker.Run([&] { seen = WalkByHand(event); }));
+    EXPECT_EQ(seen, (std::vector<ITestHandler*>{&present, &added}));
 }
-
-TEST(SubscriberEvent, WalksOnDifferentThreadsRunTogetherAndOneThreadMayNestThem) {
-    std::vector<Call> journal;
-    TestHandler handler(&journal);
-    HandlerList list;
-    list.Add(&handler);
-    FirstEvent event(&list);
-    SecondEvent nested(&list);
-    WorkerThread first, second;
-
-    void* outer = nullptr;
-    ASSERT_TRUE(first.Run([&] { event.Begin(outer); }));
-    std::vector<ITestHandler*> seen;
-    ASSERT_TRUE(second.Run([&] { seen = WalkByHand(event); }));
-    EXPECT_EQ(seen, std::vector<ITestHandler*>{&handler});
-    ASSERT_TRUE(first.Run([&] { seen = WalkByHand(nested); }));
-    EXPECT_EQ(seen, std::vector<ITestHandler*>{&handler});
-    ASSERT_TRUE(first.Run([&] { event.End(outer); }));
-    EXPECT_EQ(list.Snapshot().activeReaders, 0u);
-}
-
-struct ThrowingHandler : ITestHandler {
-    void OnFirst(int) override { throw std::runtime_error("subscriber failed"); }
-    void OnSecond(int) override {}
-};
 
 TEST(EventWalk, EndsTheWalkWhenASubscriberThrows) {
-    ThrowingHandler thrower;
+    TestHandler thrower;
     HandlerList list;
     list.Add(&thrower);
-    FirstEvent event(&list);
-    EXPECT_THROW(NotifyEach(event, 1), std::runtime_error);
-    EXPECT_EQ(list.Snapshot().activeReaders, 0u);
+    SecondEvent event(&list);
+    EXPECT_THROW(NotifyEach(event, -1), std::runtime_error);
     WorkerThread host;
-    EXPECT_TRUE(host.Run([&] { EXPECT_EQ(list.Remove(&thrower), kOk); }));
+    EXPECT_TRUE(host.Run([&] { EXPECT_EQ(list.Remove(&thrower), 0ul); })) << "the list stayed locked";
 }
 
-}  // namespace
+TEST(WalkStatePool, KeepsOneFreedBlockPerThreadSlotAndGivesTheRestBack) {
+    WorkerThread fresh;  // a thread of its own, whose slot no earlier walk filled
+    ASSERT_TRUE(fresh.Run([] {
+        void* first = walk_state_pool::Allocate();
+        void* second = walk_state_pool::Allocate();
+        const long frees = g_heap_frees;
+        walk_state_pool::Free(first);
+        EXPECT_EQ(g_heap_frees - frees, 0) << "the empty slot keeps the block";
+        walk_state_pool::Free(second);
+        EXPECT_EQ(g_heap_frees - frees, 1) << "a block freed into a full slot goes back to the heap";
+        EXPECT_EQ(walk_state_pool::Allocate(), first);
+        walk_state_pool::Free(first);
+    }));
+}

@@ -1,13 +1,15 @@
-// CSyncRWLock across real threads: re-entry, writer preference, admission of waiting readers, nested reads
-// inside an exclusive hold.
+// CSyncRWLock across real threads: re-entry, writer preference, hand-over to waiting readers, nested reads inside
+// an exclusive hold, and misuse ending the process.
 #include "support/sync/sync_rw_lock.h"
 
 #include <gtest/gtest.h>
 
 #include <memory>
-#include <ostream>
+#include <string>
 #include <vector>
 
+#include "support/fail_fast.h"
+#include "tests/test_process.h"
 #include "worker_thread.h"
 
 namespace {
@@ -17,232 +19,228 @@ using sync_test::kFinishes;
 using sync_test::kStaysBlocked;
 using sync_test::WorkerThread;
 
-bool WritersWaiting(const CSyncRWLock& lock, unsigned long count) {
-    return Eventually([&] { return lock.Snapshot().waitingWriters == count; });
-}
+enum Op { R, RU, W, WU, kBlocks, kGetsIn, kStillOut };
 
-bool ReadersWaiting(const CSyncRWLock& lock, unsigned long count) {
-    return Eventually([&] { return lock.Snapshot().waitingReaders == count; });
-}
-
-TEST(SyncRWLock, ReadersOnDifferentThreadsShareTheLock) {
-    CSyncRWLock lock;
-    WorkerThread first, second;
-    ASSERT_TRUE(first.Run([&] { lock.ReadLock(0); }));
-    ASSERT_TRUE(second.Run([&] { lock.ReadLock(0); }));
-    EXPECT_EQ(lock.Snapshot().activeReaders, 2u);
-    ASSERT_TRUE(first.Run([&] { lock.ReadUnlock(0); }));
-    ASSERT_TRUE(second.Run([&] { lock.ReadUnlock(0); }));
-}
-
-TEST(SyncRWLock, NestedReadsHoldOffWriterUntilLastReadUnlock) {
-    CSyncRWLock lock;
-    WorkerThread reader, writer;
-    ASSERT_TRUE(reader.Run([&] {
-        lock.ReadLock(0);
-        lock.ReadLock(0);
-    }));
-    auto written = writer.Post([&] { lock.WriteLock(0); });
-    ASSERT_TRUE(WritersWaiting(lock, 1));
-
-    ASSERT_TRUE(reader.Run([&] { lock.ReadUnlock(0); }));
-    EXPECT_FALSE(written->WaitFor(kStaysBlocked));
-
-    ASSERT_TRUE(reader.Run([&] { lock.ReadUnlock(0); }));
-    EXPECT_TRUE(written->WaitFor(kFinishes));
-    EXPECT_EQ(lock.Snapshot().owner, writer.Id());
-    ASSERT_TRUE(writer.Run([&] { lock.WriteUnlock(0); }));
-}
-
-TEST(SyncRWLock, WaitingWriterHoldsOffNewReaderButNotReenteringReader) {
-    CSyncRWLock lock;
-    WorkerThread reader, writer, latecomer;
-    ASSERT_TRUE(reader.Run([&] { lock.ReadLock(0); }));
-    auto written = writer.Post([&] { lock.WriteLock(0); });
-    ASSERT_TRUE(WritersWaiting(lock, 1));
-
-    auto lateRead = latecomer.Post([&] { lock.ReadLock(0); });
-    ASSERT_TRUE(ReadersWaiting(lock, 1));
-    EXPECT_FALSE(lateRead->WaitFor(kStaysBlocked));
-
-    // The thread that already reads must not queue behind the writer that waits for it.
-    EXPECT_TRUE(reader.Run([&] { lock.ReadLock(0); }));
-
-    ASSERT_TRUE(reader.Run([&] {
-        lock.ReadUnlock(0);
-        lock.ReadUnlock(0);
-    }));
-    ASSERT_TRUE(written->WaitFor(kFinishes));
-    EXPECT_FALSE(lateRead->WaitFor(kStaysBlocked));
-
-    ASSERT_TRUE(writer.Run([&] { lock.WriteUnlock(0); }));
-    EXPECT_TRUE(lateRead->WaitFor(kFinishes));
-    ASSERT_TRUE(latecomer.Run([&] { lock.ReadUnlock(0); }));
-}
-
-// 12 waiting readers are more than the reader table holds inline: the last of them must still be recorded
-// after its wait, without the table having to grow then.
-class WaitingReadersAdmitted : public ::testing::TestWithParam<int> {};
-
-TEST_P(WaitingReadersAdmitted, AllTogetherWhenTheWriterReleases) {
-    const int readerCount = GetParam();
-    CSyncRWLock lock;
-    WorkerThread writer;
-    std::vector<std::unique_ptr<WorkerThread>> readers;
-    std::vector<std::shared_ptr<sync_test::Completion>> reads;
-    ASSERT_TRUE(writer.Run([&] { lock.WriteLock(0); }));
-    for (int i = 0; i < readerCount; ++i) {
-        readers.push_back(std::make_unique<WorkerThread>());
-        reads.push_back(readers.back()->Post([&] { lock.ReadLock(0); }));
-    }
-    ASSERT_TRUE(ReadersWaiting(lock, static_cast<unsigned long>(readerCount)));
-    EXPECT_FALSE(reads.front()->WaitFor(kStaysBlocked));
-
-    ASSERT_TRUE(writer.Run([&] { lock.WriteUnlock(0); }));
-    for (auto& read : reads) {
-        EXPECT_TRUE(read->WaitFor(kFinishes));
-    }
-    // All hold the lock at once: none had to wait for another's release.
-    EXPECT_EQ(lock.Snapshot().activeReaders, static_cast<unsigned long>(readerCount));
-
-    auto written = writer.Post([&] { lock.WriteLock(0); });
-    ASSERT_TRUE(WritersWaiting(lock, 1));
-    for (auto& reader : readers) {
-        EXPECT_FALSE(written->WaitFor(0));
-        ASSERT_TRUE(reader->Run([&] { lock.ReadUnlock(0); }));
-    }
-    EXPECT_TRUE(written->WaitFor(kFinishes));
-    ASSERT_TRUE(writer.Run([&] { lock.WriteUnlock(0); }));
-}
-
-INSTANTIATE_TEST_SUITE_P(SyncRWLock, WaitingReadersAdmitted, ::testing::Values(3, 12));
-
-TEST(SyncRWLock, ReleasingWriterHandsOverToWaitingWriterBeforeWaitingReaders) {
-    CSyncRWLock lock;
-    WorkerThread first, second, reader;
-    ASSERT_TRUE(first.Run([&] { lock.WriteLock(0); }));
-    auto read = reader.Post([&] { lock.ReadLock(0); });
-    ASSERT_TRUE(ReadersWaiting(lock, 1));
-    auto written = second.Post([&] { lock.WriteLock(0); });
-    ASSERT_TRUE(WritersWaiting(lock, 1));
-
-    ASSERT_TRUE(first.Run([&] { lock.WriteUnlock(0); }));
-    EXPECT_TRUE(written->WaitFor(kFinishes));
-    EXPECT_FALSE(read->WaitFor(kStaysBlocked));
-
-    ASSERT_TRUE(second.Run([&] { lock.WriteUnlock(0); }));
-    EXPECT_TRUE(read->WaitFor(kFinishes));
-    ASSERT_TRUE(reader.Run([&] { lock.ReadUnlock(0); }));
-}
-
-TEST(SyncRWLock, ManyReadersAtOnceHoldOffWriterUntilTheLastLeaves) {
-    constexpr int kReaders = 20;
-    CSyncRWLock lock;
-    std::vector<std::unique_ptr<WorkerThread>> readers;
-    for (int i = 0; i < kReaders; ++i) {
-        readers.push_back(std::make_unique<WorkerThread>());
-        ASSERT_TRUE(readers.back()->Run([&] {
-            lock.ReadLock(0);
-            lock.ReadLock(0);
-        }));
-    }
-    EXPECT_EQ(lock.Snapshot().activeReaders, static_cast<unsigned long>(kReaders));
-
-    WorkerThread writer;
-    auto written = writer.Post([&] { lock.WriteLock(0); });
-    ASSERT_TRUE(WritersWaiting(lock, 1));
-    for (auto& reader : readers) {
-        // Each reader's second acquisition is still recorded: one release does not let it go.
-        ASSERT_TRUE(reader->Run([&] { lock.ReadUnlock(0); }));
-        EXPECT_FALSE(written->WaitFor(0));
-        ASSERT_TRUE(reader->Run([&] { lock.ReadUnlock(0); }));
-    }
-    EXPECT_TRUE(written->WaitFor(kFinishes));
-    ASSERT_TRUE(writer.Run([&] { lock.WriteUnlock(0); }));
-}
-
-struct NestedReleaseOrder {
-    const char* name;
-    bool readUnlockFirst;
+// One step: thread t does op (and must return at once), or starts op that must block until a later kGetsIn.
+struct Step {
+    int thread;
+    Op op;
+    Op expect = kGetsIn;
 };
 
-std::ostream& operator<<(std::ostream& out, const NestedReleaseOrder& order) { return out << order.name; }
+struct Scenario {
+    const char* name;
+    std::vector<Step> steps;
+};
 
-class ReadInsideWrite : public ::testing::TestWithParam<NestedReleaseOrder> {};
+const Scenario kScenarios[] = {
+    {"readers share; a thread reads again after it let go",
+     {{0, R}, {1, R}, {0, RU}, {1, RU}, {0, R}, {0, RU}}},
+    {"nested reads hold off a writer until the last read unlock",
+     {{0, R}, {0, R}, {1, W, kBlocks}, {0, RU}, {1, W, kStillOut}, {0, RU}, {1, W, kGetsIn}, {1, WU}}},
+    {"a waiting writer holds off a new reader but not one that already reads",
+     {{0, R},
+      {1, W, kBlocks},
+      {2, R, kBlocks},
+      {0, R},
+      {0, RU},
+      {0, RU},
+      {1, W, kGetsIn},
+      {2, R, kStillOut},
+      {1, WU},
+      {2, R, kGetsIn},
+      {2, RU}}},
+    {"a releasing writer hands over to the next writer before waiting readers",
+     {{0, W},
+      {2, R, kBlocks},
+      {1, W, kBlocks},
+      {0, WU},
+      {1, W, kGetsIn},
+      {2, R, kStillOut},
+      {0, W, kBlocks},
+      {1, WU},
+      {0, W, kGetsIn},
+      {0, WU},
+      {2, R, kGetsIn},
+      {2, RU}}},
+    {"a read inside a write, given back first, keeps others out until the write is given back",
+     {{0, W},
+      {0, R},
+      {1, R, kBlocks},
+      {0, RU},
+      {1, R, kStillOut},
+      {2, W, kBlocks},
+      {0, WU},
+      {2, W, kGetsIn},
+      {1, R, kStillOut},
+      {2, WU},
+      {1, R, kGetsIn},
+      {1, RU}}},
+    {"a write given back before the read inside it leaves the lock exclusive to its holder",
+     {{0, W},
+      {0, R},
+      {1, R, kBlocks},
+      {0, WU},
+      {1, R, kStillOut},
+      {0, W},
+      {0, WU},
+      {2, W, kBlocks},
+      {0, RU},
+      {2, W, kGetsIn},
+      {1, R, kStillOut},
+      {2, WU},
+      {1, R, kGetsIn},
+      {1, RU}}},
+    {"two writes need two write unlocks", {{0, W}, {0, W}, {1, R, kBlocks}, {0, WU}, {1, R, kStillOut}, {0, WU},
+                                           {1, R, kGetsIn}, {1, RU}}},
+};
 
-// The lock stays exclusive to its holder until both its exclusive and its nested shared acquisition are
-// given back, in either order.
-TEST_P(ReadInsideWrite, KeepsOthersOutUntilBothAreReleased) {
-    CSyncRWLock lock;
-    WorkerThread holder, reader, writer;
-    ASSERT_TRUE(holder.Run([&] {
-        lock.WriteLock(0);
-        lock.ReadLock(0);
-    }));
-    auto read = reader.Post([&] { lock.ReadLock(0); });
-    ASSERT_TRUE(ReadersWaiting(lock, 1));
-
-    if (GetParam().readUnlockFirst) {
-        ASSERT_TRUE(holder.Run([&] { lock.ReadUnlock(0); }));
-    } else {
-        ASSERT_TRUE(holder.Run([&] { lock.WriteUnlock(0); }));
-        const CSyncRWLock::Counts counts = lock.Snapshot();
-        EXPECT_EQ(counts.owner, holder.Id());
-        EXPECT_EQ(counts.writeDepth, 0u);
-        EXPECT_EQ(counts.ownerReadDepth, 1u);
-        // Exclusive only by its nested read, the holder may still take the lock exclusively again.
-        ASSERT_TRUE(holder.Run([&] {
-            lock.WriteLock(0);
-            lock.WriteUnlock(0);
-        }));
+void Do(CSyncRWLock& lock, Op op) {
+    switch (op) {
+        case R: return lock.ReadLock(0);
+        case RU: return lock.ReadUnlock(0);
+        case W: return lock.WriteLock(0);
+        default: return lock.WriteUnlock(0);
     }
-    EXPECT_FALSE(read->WaitFor(kStaysBlocked));
-    auto written = writer.Post([&] { lock.WriteLock(0); });
-    EXPECT_FALSE(written->WaitFor(kStaysBlocked));
-
-    if (GetParam().readUnlockFirst) {
-        ASSERT_TRUE(holder.Run([&] { lock.WriteUnlock(0); }));
-    } else {
-        ASSERT_TRUE(holder.Run([&] { lock.ReadUnlock(0); }));
-    }
-    // The waiting writer goes first, then the reader.
-    ASSERT_TRUE(written->WaitFor(kFinishes));
-    EXPECT_FALSE(read->WaitFor(kStaysBlocked));
-    ASSERT_TRUE(writer.Run([&] { lock.WriteUnlock(0); }));
-    EXPECT_TRUE(read->WaitFor(kFinishes));
-    ASSERT_TRUE(reader.Run([&] { lock.ReadUnlock(0); }));
 }
 
-INSTANTIATE_TEST_SUITE_P(SyncRWLock, ReadInsideWrite,
-                         ::testing::Values(NestedReleaseOrder{"ReadUnlockFirst", true},
-                                           NestedReleaseOrder{"WriteUnlockFirst", false}),
-                         [](const auto& info) { return std::string(info.param.name); });
-
-TEST(SyncRWLock, DoubleWriteLockNeedsTwoWriteUnlocks) {
-    CSyncRWLock lock;
-    WorkerThread holder, reader;
-    ASSERT_TRUE(holder.Run([&] {
-        lock.WriteLock(0);
-        lock.WriteLock(0);
-    }));
-    auto read = reader.Post([&] { lock.ReadLock(0); });
-    ASSERT_TRUE(holder.Run([&] { lock.WriteUnlock(0); }));
-    EXPECT_FALSE(read->WaitFor(kStaysBlocked));
-    ASSERT_TRUE(holder.Run([&] { lock.WriteUnlock(0); }));
-    EXPECT_TRUE(read->WaitFor(kFinishes));
-    ASSERT_TRUE(reader.Run([&] { lock.ReadUnlock(0); }));
-}
-
-TEST(SyncRWLock, ExplicitThreadIdIsTheSameHolderAsZero) {
-    CSyncRWLock lock;
-    WorkerThread reader, writer;
-    ASSERT_TRUE(reader.Run([&] { lock.ReadLock(GetCurrentThreadId()); }));
-    auto written = writer.Post([&] { lock.WriteLock(0); });
-    ASSERT_TRUE(WritersWaiting(lock, 1));
-    ASSERT_TRUE(reader.Run([&] { lock.ReadUnlock(0); }));
-    EXPECT_TRUE(written->WaitFor(kFinishes));
-    ASSERT_TRUE(writer.Run([&] { lock.WriteUnlock(writer.Id()); }));
-    EXPECT_EQ(lock.Snapshot().activeWriters, 0u);
+bool IsFree(const CSyncRWLock& lock) {
+    const CSyncRWLock::Counts c = lock.Snapshot();
+    return c.activeReaders + c.activeWriters + c.waitingReaders + c.waitingWriters + c.owner == 0;
 }
 
 }  // namespace
+
+TEST(SyncRWLock, AdmitsAndHoldsOffThreadsAsEachScenarioSays) {
+    for (const Scenario& scenario : kScenarios) {
+        SCOPED_TRACE(scenario.name);
+        CSyncRWLock lock;
+        WorkerThread threads[3];
+        std::shared_ptr<sync_test::Completion> pending[3];
+        for (size_t n = 0; n < scenario.steps.size(); ++n) {
+            const Step& step = scenario.steps[n];
+            SCOPED_TRACE("step " + std::to_string(n));
+            auto& waiting = pending[step.thread];
+            if (step.expect == kGetsIn || step.expect == kStillOut) {
+                if (waiting != nullptr) {
+                    ASSERT_EQ(waiting->WaitFor(step.expect == kGetsIn ? kFinishes : kStaysBlocked),
+                              step.expect == kGetsIn);
+                    if (step.expect == kGetsIn) {
+                        waiting.reset();
+                    }
+                    continue;
+                }
+                ASSERT_TRUE(threads[step.thread].Run([&] { Do(lock, step.op); })) << "blocked";
+                continue;
+            }
+            const CSyncRWLock::Counts before = lock.Snapshot();
+            waiting = threads[step.thread].Post([&lock, op = step.op] { Do(lock, op); });
+            // Blocked means counted as waiting, so that the next step meets it in the queue.
+            ASSERT_TRUE(Eventually([&] {
+                const CSyncRWLock::Counts now = lock.Snapshot();
+                return step.op == R ? now.waitingReaders > before.waitingReaders
+                                    : now.waitingWriters > before.waitingWriters;
+            })) << "did not wait";
+            ASSERT_FALSE(waiting->WaitFor(kStaysBlocked));
+        }
+        EXPECT_TRUE(IsFree(lock));
+    }
+}
+
+// More waiting readers than the reader table holds inline must still all be recorded after their wait.
+TEST(SyncRWLock, WaitingReadersGetInTogetherWhenTheWriterLeavesAndEachHoldsOffTheNextWriter) {
+    for (int count : {3, 12}) {
+        CSyncRWLock lock;
+        WorkerThread writer;
+        std::vector<std::unique_ptr<WorkerThread>> readers;
+        std::vector<std::shared_ptr<sync_test::Completion>> reads;
+        ASSERT_TRUE(writer.Run([&] { lock.WriteLock(0); }));
+        for (int i = 0; i < count; ++i) {
+            readers.push_back(std::make_unique<WorkerThread>());
+            reads.push_back(readers.back()->Post([&] { lock.ReadLock(0); }));
+        }
+        ASSERT_TRUE(Eventually([&] { return lock.Snapshot().waitingReaders == static_cast<unsigned long>(count); }));
+        ASSERT_TRUE(writer.Run([&] { lock.WriteUnlock(0); }));
+        ASSERT_TRUE(sync_test::AllWithin(reads)) << count << " readers";
+        auto written = writer.Post([&] { lock.WriteLock(0); });
+        ASSERT_TRUE(Eventually([&] { return lock.Snapshot().waitingWriters == 1; }));
+        for (auto& reader : readers) {
+            EXPECT_FALSE(written->WaitFor(0));
+            ASSERT_TRUE(reader->Run([&] { lock.ReadUnlock(0); }));
+        }
+        EXPECT_TRUE(written->WaitFor(kFinishes));
+        ASSERT_TRUE(writer.Run([&] { lock.WriteUnlock(0); }));
+        EXPECT_TRUE(IsFree(lock));
+    }
+}
+
+// Twenty threads reading twice each, released from first to last: one release does not let a thread go, and
+// the reader table keeps track of every one as threads leave from its front.
+TEST(SyncRWLock, ManyNestedReadersHoldOffAWriterUntilTheLastLeaves) {
+    CSyncRWLock lock;
+    std::vector<std::unique_ptr<WorkerThread>> readers;
+    for (int i = 0; i < 20; ++i) {
+        readers.push_back(std::make_unique<WorkerThread>());
+        ASSERT_TRUE(readers.back()->Run([&] {
+            lock.ReadLock(0);
+            lock.ReadLock(GetCurrentThreadId());  // an explicit ID is the same holder as 0
+        }));
+    }
+    WorkerThread writer;
+    auto written = writer.Post([&] { lock.WriteLock(0); });
+    ASSERT_TRUE(Eventually([&] { return lock.Snapshot().waitingWriters == 1; }));
+    for (auto& reader : readers) {
+        ASSERT_TRUE(reader->Run([&] { lock.ReadUnlock(0); }));
+        EXPECT_FALSE(written->WaitFor(0));
+        ASSERT_TRUE(reader->Run([&] { lock.ReadUnlock(0); }));
+    }
+    EXPECT_TRUE(written->WaitFor(kFinishes));
+    ASSERT_TRUE(writer.Run([&] { lock.WriteUnlock(writer.Id()); }));
+    EXPECT_TRUE(IsFree(lock));
+}
+
+namespace {
+
+struct Misuse {
+    const char* name;
+    void (*act)(CSyncRWLock& lock);
+};
+
+// Each ends the process before it returns; the last is correct use, the control that lets its child return.
+const Misuse kMisuses[] = {
+    {"read unlock never locked", [](CSyncRWLock& l) { l.ReadUnlock(0); }},
+    {"read unlock once too often", [](CSyncRWLock& l) { l.ReadLock(0), l.ReadUnlock(0), l.ReadUnlock(0); }},
+    {"read unlock by a writer without a nested read", [](CSyncRWLock& l) { l.WriteLock(0), l.ReadUnlock(0); }},
+    {"read unlock for another thread", [](CSyncRWLock& l) { l.ReadLock(0), l.ReadUnlock(GetCurrentThreadId() + 4); }},
+    {"write unlock never locked", [](CSyncRWLock& l) { l.WriteUnlock(0); }},
+    {"write unlock by another thread than the writer",
+     [](CSyncRWLock& l) {
+         (new WorkerThread())->Run([&] { l.WriteLock(0); });  // never joined: the process ends here
+         l.WriteUnlock(0);
+     }},
+    {"write unlock with only the nested read left",
+     [](CSyncRWLock& l) { l.WriteLock(0), l.ReadLock(0), l.WriteUnlock(0), l.WriteUnlock(0); }},
+    {"upgrade from read to write", [](CSyncRWLock& l) { l.ReadLock(0), l.WriteLock(0); }},
+    {"balanced use",
+     [](CSyncRWLock& l) {
+         l.ReadLock(0), l.ReadLock(0), l.ReadUnlock(0), l.ReadUnlock(0);
+         l.WriteLock(0), l.ReadLock(0), l.WriteUnlock(0), l.ReadUnlock(0);
+     }},
+};
+constexpr UINT kReturned = 7;
+
+}  // namespace
+
+TEST(SyncRWLockChild, DISABLED_Misuse) {
+    CSyncRWLock lock;
+    kMisuses[std::stoi(ChildArgument())].act(lock);
+    ExitProcess(kReturned);
+}
+
+TEST(SyncRWLock, MisuseEndsTheProcessWithTheFailFastCode) {
+    for (size_t i = 0; i < std::size(kMisuses); ++i) {
+        const int code = RunTestInChild("SyncRWLockChild.DISABLED_Misuse", std::to_wstring(i), 3 * kFinishes);
+        EXPECT_EQ(static_cast<UINT>(code), i + 1 < std::size(kMisuses) ? qv::kFailFastExitCode : kReturned)
+            << kMisuses[i].name;
+    }
+}
