@@ -7,8 +7,8 @@
 # stand-in DLLs, which export exactly what the plug-in's own headers declare (with the agent's own DLL, gendef
 # writes the same list). No checked-in list of decorated names can drift from the headers that way.
 
-# Link options of vornplug in an MSVC build.
-set(VORN_MSVC_DELAYLOAD_OPTIONS /DELAYLOAD:vornint.dll /DELAYLOAD:vorn.dll)
+# Link options of vornplug in an MSVC build: both DLLs delay-loaded, through the helper library.
+set(VORN_MSVC_DELAYLOAD_OPTIONS /DELAYLOAD:vornint.dll /DELAYLOAD:vorn.dll delayimp.lib)
 
 # vorn_delay_import(TARGET): the INTERFACE library TARGET_delayed, which the product links to call TARGET's DLL
 # without importing it at load time.
