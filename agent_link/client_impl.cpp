@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include "agent_link/agent_library.h"
 #include "agent_link/policy_impl.h"
 #include "interfaces/interface_ids.h"
 #include "support/logging/log_message.h"
@@ -52,6 +53,11 @@ constexpr wchar_t kStart[] = L"Endpoint::Vorn::NG::ClientImpl::Start";
 
 unsigned long ClientImpl::Start(const int& client_number) {
     logging::TraceScope scope(kStart);
+    // Without the library no client is made, and one still held stays as it is.
+    const unsigned long bound = BindAgentLibrary(AgentLibrary::Comm, kStart);
+    if (bound != ERROR_SUCCESS) {
+        return bound;
+    }
     auto fresh = std::make_unique<vorn::vorn_comm_client>(client_number, kLinkName);
     // The new client exists before the old one is destroyed, which is never stopped first.
     client_ = std::move(fresh);

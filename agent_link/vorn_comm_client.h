@@ -1,8 +1,8 @@
 // The agent communication library (vornint.dll) as the plug-in links and calls it.
 //
-// The plug-in links the library's import library and constructs vorn_comm_client with new. The class holds one
-// opaque pointer and nothing else, so its size is the same for the plug-in and for any library built from this
-// header. The library calls the handlers and fills a command_result on threads of its own.
+// The plug-in delay-loads the library (bound by agent_link/agent_library.h) and constructs vorn_comm_client with new.
+// The class holds one opaque pointer and nothing else, so its size is the same for the plug-in and for any library
+// built from this header. The library calls the handlers and fills a command_result on threads of its own.
 #pragma once
 
 #ifndef VORNINT_API

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "agent_link/agent_library.h"
 #include "interfaces/interface_ids.h"
 #include "service_host/vorn_service.h"
 #include "support/logging/log_message.h"
@@ -75,6 +76,10 @@ constexpr wchar_t kInitName[] = L"Endpoint::Vorn::NG::AL::Init";
 
 unsigned long AL::Init(Product::IHost* host) {
     logging::TraceScope scope(kInitName);
+    // Without the agent library there is no agent to configure, and the logger plug-in is not asked for.
+    if (BindAgentLibrary(AgentLibrary::Service, kInitName) != ERROR_SUCCESS) {
+        return 0;
+    }
     Product::IComponentManager* manager = host != nullptr ? host->GetComponentManager() : nullptr;
     Product::ILoggerConfiguration* logger = logger_.GetPlugin(manager);
     if (logger != nullptr) {
@@ -115,6 +120,9 @@ constexpr wchar_t kStartName[] = L"Endpoint::Vorn::NG::AL::Start";
 
 unsigned long AL::Start() {
     logging::TraceScope scope(kStartName);
+    if (BindAgentLibrary(AgentLibrary::Service, kStartName) != ERROR_SUCCESS) {
+        return 0;
+    }
     vorn::vorn_service::instance().start_async();
     if (Product::ILoggerConfiguration* logger = logger_.Get()) {
         (void)logger->subscribe(static_cast<Product::ILoggerConfiguration::IEvents*>(this), 0);
@@ -126,6 +134,9 @@ constexpr wchar_t kStopName[] = L"Endpoint::Vorn::NG::AL::Stop";
 
 void AL::Stop() {
     logging::TraceScope scope(kStopName);
+    if (BindAgentLibrary(AgentLibrary::Service, kStopName) != ERROR_SUCCESS) {
+        return;
+    }
     vorn::vorn_service::instance().stop();
     if (Product::ILoggerConfiguration* logger = logger_.Get()) {
         (void)logger->unsubscribe(static_cast<Product::ILoggerConfiguration::IEvents*>(this), 0);

@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "agent_link/agent_library.h"
 #include "agent_link/json_path.h"
 #include "interfaces/interface_ids.h"
 #include "settings/command_result_impl.h"
@@ -49,6 +50,11 @@ void* SettingsImpl::QueryInterface(const GUID& iid) {
 
 unsigned long SettingsImpl::Init() {
     logging::TraceScope scope(kInitName);
+    // Without the library no client is made, and the manager stays as it was.
+    const unsigned long bound = BindAgentLibrary(AgentLibrary::Comm, kInitName);
+    if (bound != ERROR_SUCCESS) {
+        return bound;
+    }
     // A failed creation leaves no event; every later wait then fails at once instead of blocking.
     server_up_.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     client_ = std::make_unique<vorn::vorn_comm_client>(kSettingsClientNumber, "vorn");

@@ -21,8 +21,11 @@ Fn Lookup(HMODULE module, const char* name) noexcept {
     return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
 }
 
-// log.dll beside this module's own file, or null. The host's directory and the search path are never tried.
-HMODULE LoadBesideThisModule() noexcept {
+}  // namespace
+
+HMODULE ThisModule() noexcept { return reinterpret_cast<HMODULE>(&__ImageBase); }
+
+HMODULE LoadBesideThisModule(const wchar_t* file_name, DWORD flags) noexcept {
     std::unique_ptr<wchar_t[]> path(new (std::nothrow) wchar_t[kPathChars]());
     if (!path) {
         return nullptr;
@@ -34,20 +37,17 @@ HMODULE LoadBesideThisModule() noexcept {
     if (slash == nullptr) {
         return nullptr;
     }
-    if (wcscpy_s(slash, kPathChars - static_cast<size_t>(slash - path.get()), L"\\log.dll") != 0) {
+    const size_t room = kPathChars - static_cast<size_t>(slash - path.get()) - 1;
+    if (wcscpy_s(slash + 1, room, file_name) != 0) {
         return nullptr;
     }
-    return LoadLibraryW(path.get());
+    return LoadLibraryExW(path.get(), nullptr, flags);
 }
-
-}  // namespace
-
-HMODULE ThisModule() noexcept { return reinterpret_cast<HMODULE>(&__ImageBase); }
 
 CLogDLL::CLogDLL() noexcept {
     HMODULE found = nullptr;
     if (!GetModuleHandleExW(0, L"log.dll", &found)) {
-        found = LoadBesideThisModule();
+        found = LoadBesideThisModule(L"log.dll");
     }
     module_.reset(found);
     if (!module_) {

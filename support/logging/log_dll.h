@@ -60,4 +60,8 @@ private:
 // and every line names it as the writing module.
 HMODULE ThisModule() noexcept;
 
+// Loads `file_name` from the folder of this module's own file by full path (LoadLibraryExW with `flags`); null
+// when it is not there or does not load. No other place is tried.
+HMODULE LoadBesideThisModule(const wchar_t* file_name, DWORD flags = 0) noexcept;
+
 }  // namespace logging

@@ -10,7 +10,6 @@
 #include "tools/qvhost/demo.h"
 #include "tools/qvhost/plugin.h"
 #include "tools/qvhost/policies.h"
-#include "tools/qvhost/scripted.h"
 #include "tools/qvhost/service.h"
 #include "tools/qvhost/settings.h"
 
@@ -20,6 +19,7 @@ using namespace qvhost;
 
 struct Options {
     std::wstring plugin_path = ToolFolder() + L"vornplug.dll";
+    std::wstring agent_libraries;
     bool scripted = false;
     std::wstring reply_file;
     PolicyRound policies;
@@ -27,7 +27,7 @@ struct Options {
 };
 
 void Usage() {
-    Say(L"usage: qvhost [--plugin PATH] [--scripted] [COMMAND]\n"
+    Say(L"usage: qvhost [--plugin PATH] [--agent-libraries DIR] [--scripted] [COMMAND]\n"
         L"  demo [AGENT_DIR]                  the whole demo (the default command)\n"
         L"  agent run SECONDS [AGENT_DIR]     run the agent in this process, for the commands below to reach\n"
         L"  policies [--client N] [--seconds S] [--deliver JSON]\n"
@@ -38,7 +38,10 @@ void Usage() {
         L"AGENT_DIR defaults to VORN_AGENT_DIR, else demo-agent beside the tool's folder. The agent's clients\n"
         L"link to it over VORN_AGENT_PIPE (default \\\\.\\pipe\\vorn-agent): the tool sets VORNINT_MODE=connected\n"
         L"unless told --scripted, when the stand-in vornint.dll answers as scripted (--deliver and --reply script\n"
-        L"it, and imply --scripted).\n",
+        L"it, and imply --scripted).\n"
+        L"The plug-in finds vornint.dll and vorn.dll beside itself or in the process's safe folders; "
+        L"--agent-libraries\n"
+        L"adds the agent's own folder to those (AddDllDirectory).\n",
         kSettableFields);
 }
 
@@ -48,6 +51,8 @@ bool Parse(int argc, wchar_t** argv, Options& options) {
         const bool has_value = i + 1 < argc;
         if (arg == L"--plugin" && has_value) {
             options.plugin_path = argv[++i];
+        } else if (arg == L"--agent-libraries" && has_value) {
+            options.agent_libraries = argv[++i];
         } else if (arg == L"--scripted") {
             options.scripted = true;
         } else if (arg == L"--reply" && has_value) {
@@ -79,6 +84,11 @@ bool Parse(int argc, wchar_t** argv, Options& options) {
             ((n == 3 && (w[1] == L"install" || w[1] == L"uninstall")) || (n == 2 && w[1] == L"status")));
 }
 
+std::wstring FullPath(const std::wstring& path) {
+    wchar_t full[MAX_PATH] = {};
+    return GetFullPathNameW(path.c_str(), MAX_PATH, full, nullptr) != 0 ? std::wstring(full) : path;
+}
+
 // The agent's folder as an absolute path, named to the stand-in vorn.dll through VORN_AGENT_DIR.
 std::wstring ChooseAgentFolder(const std::wstring& given) {
     std::wstring folder = given;
@@ -88,10 +98,7 @@ std::wstring ChooseAgentFolder(const std::wstring& given) {
     if (folder.empty()) {
         folder = ToolFolder() + L"..\\demo-agent";
     }
-    wchar_t full[MAX_PATH] = {};
-    if (GetFullPathNameW(folder.c_str(), MAX_PATH, full, nullptr) != 0) {
-        folder = full;
-    }
+    folder = FullPath(folder);
     SetEnvironmentVariableW(L"VORN_AGENT_DIR", folder.c_str());
     return folder;
 }
@@ -136,11 +143,17 @@ int wmain(int argc, wchar_t** argv) {
         }
     }
 
+    if (!options.agent_libraries.empty()) {
+        const std::wstring folder = FullPath(options.agent_libraries);
+        if (AddDllDirectory(folder.c_str()) == nullptr) {
+            const DWORD error = GetLastError();
+            Say(L"cannot add %ls for the agent's libraries: error %lu (%ls)\n", folder.c_str(), error,
+                ErrorText(error).c_str());
+            return 1;
+        }
+    }
     Plugin plugin;
     if (!plugin.Load(options.plugin_path)) {
-        return 1;
-    }
-    if (!options.reply_file.empty() && !ScriptSettingsReply(options.reply_file)) {
         return 1;
     }
     const std::wstring& command = w[0];
@@ -155,7 +168,7 @@ int wmain(int argc, wchar_t** argv) {
     }
     if (command == L"settings") {
         return RunSettingsCommand(plugin, w.size() >= 2 ? w[1] : L"get", w.size() == 4 ? w[2] : L"",
-                                  w.size() == 4 ? w[3] : L"");
+                                  w.size() == 4 ? w[3] : L"", options.reply_file);
     }
     return RunServiceCommand(plugin, w[1], w.size() == 3 ? w[2] : L"");
 }

@@ -9,6 +9,7 @@
 
 #include "interfaces/interface_ids.h"
 #include "interfaces/settings_manager.h"
+#include "tools/qvhost/scripted.h"
 
 namespace qvhost {
 
@@ -167,8 +168,11 @@ bool ChangeAndReadBack(const Plugin& plugin, const std::wstring& field, const st
 }
 
 int RunSettingsCommand(const Plugin& plugin, const std::wstring& verb, const std::wstring& field,
-                       const std::wstring& value) {
+                       const std::wstring& value, const std::wstring& reply_file) {
     const unsigned long result = WithManager(plugin, [&](IManager& manager) {
+        if (!reply_file.empty() && !ScriptSettingsReply(reply_file)) {
+            return static_cast<unsigned long>(ERROR_INVALID_DATA);
+        }
         Record record;
         int early_reads = 0;
         const unsigned long read = ReadWhenReachable(manager, record, early_reads);

@@ -14,8 +14,9 @@ constexpr wchar_t kSettableFields[] = L"custid userid groupid token appid srvadd
 // value read back is the one sent.
 bool ChangeAndReadBack(const Plugin& plugin, const std::wstring& field, const std::wstring& value);
 
-// "qvhost settings get" (words: get) and "qvhost settings set FIELD VALUE" (words: set FIELD VALUE).
+// "qvhost settings get" (words: get) and "qvhost settings set FIELD VALUE" (words: set FIELD VALUE). A reply
+// file, if given, scripts the stand-in vornint.dll's answer once Init has bound it.
 int RunSettingsCommand(const Plugin& plugin, const std::wstring& verb, const std::wstring& field,
-                       const std::wstring& value);
+                       const std::wstring& value, const std::wstring& reply_file);
 
 }  // namespace qvhost

@@ -1,0 +1,131 @@
+// Where the plug-in binds vornint.dll and vorn.dll: never from the current directory or PATH; beside the plug-in,
+// else in the safe folders, also when the host adds one later. Run in a child from a copy of this test, with copies
+// of the plug-in and log.dll in a folder of their own, so that at first no agent library is anywhere.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include "interfaces/client.h"
+#include "interfaces/interface_ids.h"
+#include "interfaces/serv_plugin.h"
+#include "interfaces/service.h"
+#include "interfaces/settings_manager.h"
+#include "stand_ins/vornint/vornint_control.h"
+#include "tests/plugin_loader.h"
+#include "tests/support/logging/log_records.h"
+#include "tests/test_process.h"
+
+namespace {
+
+using namespace Endpoint::Vorn;
+
+struct PolicyIds : IPolicyHandle {
+    void OnRunPolicy(const IPolicy* policy) override { ids.push_back(policy->GetId().c_str()); }
+    void OnRemovePolicy(const qv::WString&) override {}
+    void OnLiveCommand(ILiveCommand*) override {}
+    std::vector<std::wstring> ids;
+};
+
+template <typename Interface>
+Interface* Create(const PluginLoader& plugin, const wchar_t* name, const GUID& iid) {
+    void* object = nullptr;
+    EXPECT_EQ(plugin.Create(name, iid, &object), 0u) << name;
+    return static_cast<Interface*>(object);
+}
+
+// A control export of the stand-in vornint.dll that the plug-in loaded.
+template <typename Fn>
+Fn StandIn(const char* name) {
+    return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"vornint.dll"), name)));
+}
+
+TEST(AgentLibraries, ComeOnlyFromThePluginFolderAndTheSafeFoldersTheHostChose) {
+    TempFolder root;
+    for (const wchar_t* folder : {L"host", L"plugin", L"cwd", L"path"}) {
+        ASSERT_TRUE(CreateDirectoryW(root.File(folder).c_str(), nullptr));
+    }
+    const std::wstring bin = ExecutableFolder();
+    ASSERT_TRUE(root.CopyIn(bin + L"agent_link_library_test.exe", L"host\\test.exe"));
+    ASSERT_TRUE(root.CopyIn(bin + L"vornplug.dll", L"plugin\\vornplug.dll"));
+    ASSERT_TRUE(root.CopyIn(bin + L"log.dll", L"plugin\\log.dll"));
+    ASSERT_TRUE(root.CopyIn(bin + L"planted.dll", L"cwd\\vornint.dll"));
+    ASSERT_TRUE(root.CopyIn(bin + L"planted.dll", L"path\\vorn.dll"));
+    ScopedEnvironment path(L"PATH", (root.File(L"path;") + _wgetenv(L"PATH")).c_str());
+    ScopedEnvironment agent_folder(L"VORN_TEST_AGENT_LIBRARIES", bin.c_str());
+    ScopedEnvironment mark(L"VORN_PLANTED_MARK", root.File(L"mark.txt").c_str());
+    EXPECT_EQ(RunProgram(root.File(L"host\\test.exe"), L"--gtest_also_run_disabled_tests --gtest_filter=*DISABLED*"),
+              0);
+    EXPECT_EQ(root.Read(L"ran.txt"), "ok") << "the child did not run to its end";
+}
+
+TEST(AgentLibrariesChild, DISABLED_Run) {
+    std::wstring root = ExecutableFolder();
+    root.resize(root.size() - std::wstring(L"host\\").size());
+    ASSERT_TRUE(SetCurrentDirectoryW((root + L"cwd").c_str()));
+    // The plants are where a search by name finds them.
+    for (const wchar_t* name : {L"vornint.dll", L"vorn.dll"}) {
+        HMODULE planted = LoadLibraryW(name);
+        ASSERT_NE(planted, nullptr) << name;
+        FreeLibrary(planted);
+    }
+    ASSERT_EQ(ReadFileLines(root + L"mark.txt").size(), 2u);
+    ASSERT_TRUE(DeleteFileW((root + L"mark.txt").c_str()));
+
+    PluginLoader plugin(root + L"plugin\\vornplug.dll");
+    StandInLogApi log(GetModuleHandleW(L"log.dll"));
+    ASSERT_TRUE(plugin.Loaded() && log.Valid());
+    auto* service = Create<IService>(plugin, L"Vorn.Service", IID_IService);
+    EXPECT_EQ(service->Install(qv::WString(ExecutableFolder().c_str())), 2u) << "no VornHostService.exe there";
+    plugin.Destroy(L"Vorn.Service", service);
+
+    log.Clear();
+    PolicyIds subscriber;
+    auto* client = Create<IClient>(plugin, L"Vorn.Client", IID_IClient);
+    ASSERT_EQ(client->AddPolicyHandle(&subscriber), 0u);
+    EXPECT_EQ(client->Start(1), 126u);
+    auto* settings = Create<Settings::IManager>(plugin, L"Vorn.Settings", IID_ISettingsManager);
+    EXPECT_EQ(settings->Init(), 126u);
+    Settings::Record record;
+    EXPECT_EQ(settings->Read(record), 1627u);
+    auto* loader = Create<IServPlugin>(plugin, L"Vorn.AL", IID_IServPlugin);
+    EXPECT_EQ(loader->Init(nullptr), 0u);
+    EXPECT_EQ(loader->Start(), 0u);
+    loader->Stop();
+    const std::wstring ns = L"Endpoint::Vorn::NG::";
+    const std::vector<LogLine> expected = {
+        {0x04, ns + L"ClientImpl::Start", L"failed to load vornint.dll. error [126]"},
+        {0x04, ns + L"SettingsImpl::Init", L"failed to load vornint.dll. error [126]"},
+        {0x04, ns + L"SettingsImpl::Read", L"no vorn client (Init not called, or Uninit called)"},
+        {0x04, ns + L"AL::Init", L"failed to load vorn.dll. error [126]"},
+        {0x04, ns + L"AL::Start", L"failed to load vorn.dll. error [126]"},
+        {0x04, ns + L"AL::Stop", L"failed to load vorn.dll. error [126]"},
+    };
+    EXPECT_EQ(Messages(WrittenLines(log)), expected);
+    EXPECT_TRUE(LoadedModulesNamed(L"vornint.dll").empty() && LoadedModulesNamed(L"vorn.dll").empty());
+
+    // The agent installed after the plug-in was loaded: once its folder is added, the next Start and Init find it.
+    const std::wstring agent_folder = _wgetenv(L"VORN_TEST_AGENT_LIBRARIES");
+    ASSERT_NE(AddDllDirectory(agent_folder.c_str()), nullptr);
+    ASSERT_EQ(client->Start(1), 0u);
+    EXPECT_EQ(settings->Init(), 0u);
+    EXPECT_EQ(LoadedModulesNamed(L"vornint.dll"), std::vector<std::wstring>{agent_folder + L"vornint.dll"});
+    const auto deliver = StandIn<decltype(&vornint_deliver)>("vornint_deliver");
+    const auto wait_idle = StandIn<decltype(&vornint_wait_idle)>("vornint_wait_idle");
+    ASSERT_TRUE(deliver != nullptr && wait_idle != nullptr);
+    ASSERT_EQ(deliver(0, VORNINT_RUN_POLICY, 0, R"({"polid":"p-1","content":{"files":[{"scan":"C:\\"}]}})"), 0);
+    ASSERT_EQ(wait_idle(VORNINT_ALL_CLIENTS, 10000), 0);
+    EXPECT_EQ(subscriber.ids, std::vector<std::wstring>{L"p-1"});
+    client->Stop();
+    settings->Uninit();
+    // vorn.dll beside the plug-in is taken before the one in the folder the host added.
+    ASSERT_TRUE(CopyFileW((agent_folder + L"vorn.dll").c_str(), (root + L"plugin\\vorn.dll").c_str(), FALSE));
+    EXPECT_EQ(loader->Init(nullptr), 0u);
+    EXPECT_EQ(LoadedModulesNamed(L"vorn.dll"), std::vector<std::wstring>{root + L"plugin\\vorn.dll"});
+    EXPECT_FALSE(FileExists(root + L"mark.txt")) << ReadFileText(root + L"mark.txt");
+    plugin.Destroy(L"Vorn.AL", loader);
+    plugin.Destroy(L"Vorn.Settings", settings);
+    plugin.Destroy(L"Vorn.Client", client);
+    EXPECT_TRUE(WriteFileText(root + L"ran.txt", "ok"));
+}
+
+}  // namespace
