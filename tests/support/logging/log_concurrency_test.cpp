@@ -54,21 +54,6 @@ void RunThreadsAndCheckTheirLines(const StandInLogApi& log) {
 
 }  // namespace
 
-// With the binder held throughout (as by the module's static handle), it is never rebuilt.
-TEST(LogConcurrency, HeldBinderServesEveryThreadAndStaysPut) {
-    KeptStandInLog log;
-    log.Clear();
-    LogHandle module_handle;
-    logging::CLogDLL* binder = module_handle.Acquire();
-    RunThreadsAndCheckTheirLines(log);
-    EXPECT_EQ(LogHandle::UserCount(), 1);
-    EXPECT_EQ(LogHandle::Current(), binder);
-    module_handle.Release();
-    EXPECT_EQ(LifecycleCalls(AllRecords(log)), (std::vector<int>{StandInLogCallInit, StandInLogCallDeinit,
-                                                                 StandInLogCallUninitDeskMetrics,
-                                                                 StandInLogCallRemoveModule}));
-}
-
 // Without a long-lived holder the binder is built and destroyed over and over while others write.
 TEST(LogConcurrency, BinderComingAndGoingUnderLoadStaysBalanced) {
     KeptStandInLog log;

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -19,89 +20,24 @@ using sync_test::kFinishes;
 using sync_test::kStaysBlocked;
 using sync_test::WorkerThread;
 
-enum Op { R, RU, W, WU, kBlocks, kGetsIn, kStillOut };
-
-// One step: thread t does op (and must return at once), or starts op that must block until a later kGetsIn.
-struct Step {
-    int thread;
-    Op op;
-    Op expect = kGetsIn;
-};
-
-struct Scenario {
-    const char* name;
-    std::vector<Step> steps;
-};
-
-const Scenario kScenarios[] = {
-    {"readers share; a thread reads again after it let go",
-     {{0, R}, {1, R}, {0, RU}, {1, RU}, {0, R}, {0, RU}}},
-    {"nested reads hold off a writer until the last read unlock",
-     {{0, R}, {0, R}, {1, W, kBlocks}, {0, RU}, {1, W, kStillOut}, {0, RU}, {1, W, kGetsIn}, {1, WU}}},
-    {"a waiting writer holds off a new reader but not one that already reads",
-     {{0, R},
-      {1, W, kBlocks},
-      {2, R, kBlocks},
-      {0, R},
-      {0, RU},
-      {0, RU},
-      {1, W, kGetsIn},
-      {2, R, kStillOut},
-      {1, WU},
-      {2, R, kGetsIn},
-      {2, RU}}},
+// A scenario is a line of steps "<thread><op>[mark]": R ReadLock, r ReadUnlock, W WriteLock, w WriteUnlock. Without
+// a mark the call returns at once; "+" starts it and it must block, "?" says it is still blocked, "!" that it
+// got the lock now.
+const std::pair<const char*, const char*> kScenarios[] = {
+    {"readers share; a thread reads again after it let go", "0R 1R 0r 1r 0R 0r"},
+    {"nested reads hold off a writer until the last read unlock", "0R 0R 1W+ 0r 1W? 0r 1W! 1w"},
+    {"a waiting writer holds off a new reader but not one that already reads", "0R 1W+ 2R+ 0R 0r 0r 1W! 2R? 1w 2R! 2r"},
     {"a releasing writer hands over to the next writer before waiting readers",
-     {{0, W},
-      {2, R, kBlocks},
-      {1, W, kBlocks},
-      {0, WU},
-      {1, W, kGetsIn},
-      {2, R, kStillOut},
-      {0, W, kBlocks},
-      {1, WU},
-      {0, W, kGetsIn},
-      {0, WU},
-      {2, R, kGetsIn},
-      {2, RU}}},
-    {"a read inside a write, given back first, keeps others out until the write is given back",
-     {{0, W},
-      {0, R},
-      {1, R, kBlocks},
-      {0, RU},
-      {1, R, kStillOut},
-      {2, W, kBlocks},
-      {0, WU},
-      {2, W, kGetsIn},
-      {1, R, kStillOut},
-      {2, WU},
-      {1, R, kGetsIn},
-      {1, RU}}},
-    {"a write given back before the read inside it leaves the lock exclusive to its holder",
-     {{0, W},
-      {0, R},
-      {1, R, kBlocks},
-      {0, WU},
-      {1, R, kStillOut},
-      {0, W},
-      {0, WU},
-      {2, W, kBlocks},
-      {0, RU},
-      {2, W, kGetsIn},
-      {1, R, kStillOut},
-      {2, WU},
-      {1, R, kGetsIn},
-      {1, RU}}},
-    {"two writes need two write unlocks", {{0, W}, {0, W}, {1, R, kBlocks}, {0, WU}, {1, R, kStillOut}, {0, WU},
-                                           {1, R, kGetsIn}, {1, RU}}},
+     "0W 2R+ 1W+ 0w 1W! 2R? 0W+ 1w 0W! 0w 2R! 2r"},
+    {"a read inside a write, given back first, keeps others out until the write goes",
+     "0W 0R 1R+ 0r 1R? 2W+ 0w 2W! 1R? 2w 1R! 1r"},
+    {"a write given back before the read inside it leaves the lock to its holder",
+     "0W 0R 1R+ 0w 1R? 0W 0w 2W+ 0r 2W! 1R? 2w 1R! 1r"},
+    {"two writes need two write unlocks", "0W 0W 1R+ 0w 1R? 0w 1R! 1r"},
 };
 
-void Do(CSyncRWLock& lock, Op op) {
-    switch (op) {
-        case R: return lock.ReadLock(0);
-        case RU: return lock.ReadUnlock(0);
-        case W: return lock.WriteLock(0);
-        default: return lock.WriteUnlock(0);
-    }
+void Do(CSyncRWLock& lock, char op) {
+    op == 'R' ? lock.ReadLock(0) : op == 'r' ? lock.ReadUnlock(0) : op == 'W' ? lock.WriteLock(0) : lock.WriteUnlock(0);
 }
 
 bool IsFree(const CSyncRWLock& lock) {
@@ -112,36 +48,36 @@ bool IsFree(const CSyncRWLock& lock) {
 }  // namespace
 
 TEST(SyncRWLock, AdmitsAndHoldsOffThreadsAsEachScenarioSays) {
-    for (const Scenario& scenario : kScenarios) {
-        SCOPED_TRACE(scenario.name);
+    for (const auto& [name, steps] : kScenarios) {
+        SCOPED_TRACE(name);
         CSyncRWLock lock;
         WorkerThread threads[3];
         std::shared_ptr<sync_test::Completion> pending[3];
-        for (size_t n = 0; n < scenario.steps.size(); ++n) {
-            const Step& step = scenario.steps[n];
-            SCOPED_TRACE("step " + std::to_string(n));
-            auto& waiting = pending[step.thread];
-            if (step.expect == kGetsIn || step.expect == kStillOut) {
-                if (waiting != nullptr) {
-                    ASSERT_EQ(waiting->WaitFor(step.expect == kGetsIn ? kFinishes : kStaysBlocked),
-                              step.expect == kGetsIn);
-                    if (step.expect == kGetsIn) {
-                        waiting.reset();
-                    }
-                    continue;
+        std::istringstream in(steps);
+        for (std::string step; in >> step;) {
+            SCOPED_TRACE(step);
+            const int t = step[0] - '0';
+            const char op = step[1];
+            const char mark = step.size() > 2 ? step[2] : ' ';
+            if (mark == '?' || mark == '!') {
+                ASSERT_NE(pending[t], nullptr);
+                ASSERT_EQ(pending[t]->WaitFor(mark == '!' ? kFinishes : kStaysBlocked), mark == '!');
+                if (mark == '!') {
+                    pending[t].reset();
                 }
-                ASSERT_TRUE(threads[step.thread].Run([&] { Do(lock, step.op); })) << "blocked";
-                continue;
+            } else if (mark == '+') {
+                const CSyncRWLock::Counts before = lock.Snapshot();
+                pending[t] = threads[t].Post([&lock, op] { Do(lock, op); });
+                // Blocked means counted as waiting, so that the next step meets it in the queue.
+                ASSERT_TRUE(Eventually([&] {
+                    const CSyncRWLock::Counts now = lock.Snapshot();
+                    return op == 'R' ? now.waitingReaders > before.waitingReaders
+                                     : now.waitingWriters > before.waitingWriters;
+                })) << "did not wait";
+                ASSERT_FALSE(pending[t]->WaitFor(kStaysBlocked));
+            } else {
+                ASSERT_TRUE(threads[t].Run([&lock, op] { Do(lock, op); })) << "blocked";
             }
-            const CSyncRWLock::Counts before = lock.Snapshot();
-            waiting = threads[step.thread].Post([&lock, op = step.op] { Do(lock, op); });
-            // Blocked means counted as waiting, so that the next step meets it in the queue.
-            ASSERT_TRUE(Eventually([&] {
-                const CSyncRWLock::Counts now = lock.Snapshot();
-                return step.op == R ? now.waitingReaders > before.waitingReaders
-                                    : now.waitingWriters > before.waitingWriters;
-            })) << "did not wait";
-            ASSERT_FALSE(waiting->WaitFor(kStaysBlocked));
         }
         EXPECT_TRUE(IsFree(lock));
     }
