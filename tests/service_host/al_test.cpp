@@ -1,12 +1,11 @@
-// "Vorn.AL" through the plug-in as the host drives it, with a host of the test's own that records what the
+// "Vorn.AL" through the plug-in as the host drives it, with a host of the test's own that journals what the
 // loader asked of it, against the stand-in vorn.dll that records what the loader handed the agent.
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <cstdint>
 #include <cstring>
 #include <functional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "interfaces/interface_ids.h"
@@ -18,355 +17,198 @@
 
 namespace {
 
-using Endpoint::Vorn::SameInterfaceId;
-
+using namespace Endpoint::Vorn;
+using Strings = std::vector<std::string>;
 const std::wstring kInit = L"Endpoint::Vorn::NG::AL::Init";
 const std::wstring kSetPreStart = L"Endpoint::Vorn::NG::AL::SetPreStartLoggerSettings";
 const std::wstring kGetPlugin = L"ServPlugin<struct Product::ILoggerConfiguration>::GetPlugin";
+const char kGet[] = "get Product.Configuration.Logger", kRelease[] = "release Product.Configuration.Logger";
 
-// Everything the host was asked, in order, as one journal.
-std::vector<std::string> g_journal;
-
-std::string Narrow(const wchar_t* text) { return text == nullptr ? "(null)" : std::string(text, text + wcslen(text)); }
-
-// The record as the host found it before writing into it.
-struct SeenRecord {
-    unsigned char bytes[64];
-    size_t dir_length;
-    size_t dir_capacity;
-};
-
-struct Logger final : Product::ILoggerConfiguration {
-    void reserved0() override { ADD_FAILURE() << "slot 0 called"; }
-    void reserved1() override { ADD_FAILURE() << "slot 1 called"; }
-    void reserved2() override { ADD_FAILURE() << "slot 2 called"; }
-    void reserved4() override { ADD_FAILURE() << "slot 4 called"; }
-    unsigned long fill(Product::LoggerSettings* settings) override {
-        g_journal.push_back("fill");
-        std::memcpy(seen.bytes, static_cast<const void*>(settings), sizeof(seen.bytes));
-        seen.dir_length = settings->log_dir.GetLength();
-        seen.dir_capacity = settings->log_dir.GetCapacity();
-        if (script) {
-            script(*settings);
-        }
-        return ERROR_INVALID_FUNCTION;  // ignored
+Strings AgentCalls() {
+    int calls[64];
+    Strings names;
+    for (unsigned long i = 0, n = VornControlGetCalls(calls, 64); i < n && i < 64; ++i) {
+        names.push_back(Strings{"", "set_initial_log_config", "instance", "start_async", "stop"}.at(calls[i]));
     }
-    unsigned long subscribe(IEvents* sink, unsigned long reserved) override {
-        g_journal.push_back("subscribe " + std::to_string(reserved));
-        subscribed = sink;
-        return ERROR_INVALID_FUNCTION;
-    }
-    unsigned long unsubscribe(IEvents* sink, unsigned long reserved) override {
-        g_journal.push_back("unsubscribe " + std::to_string(reserved));
-        unsubscribed = sink;
-        return ERROR_INVALID_FUNCTION;
-    }
+    return names;
+}
 
-    std::function<void(Product::LoggerSettings&)> script;
-    SeenRecord seen{};
-    IEvents* subscribed = nullptr;
-    IEvents* unsubscribed = nullptr;
-};
-
-struct Manager final : Product::IComponentManager {
+// The host: its component manager hands out its logger plug-in, as scripted, and everything the loader asks of
+// them goes into the journal; a (un)subscription also notes what the agent had been told last.
+struct Host final : Product::IHost, Product::IComponentManager, Product::ILoggerConfiguration {
+    void reserved0() override { ADD_FAILURE(); }
+    void reserved1() override { ADD_FAILURE(); }
+    void reserved2() override { ADD_FAILURE(); }
+    void reserved4() override { ADD_FAILURE(); }
+    Product::IComponentManager* GetComponentManager() override { return has_manager ? this : nullptr; }
     unsigned long get(const wchar_t* name, const GUID* iid, void** plugin) override {
-        g_journal.push_back("get " + Narrow(name));
-        EXPECT_TRUE(iid != nullptr && SameInterfaceId(*iid, Endpoint::Vorn::IID_ILoggerConfiguration));
-        if (status == 0) {
-            *plugin = static_cast<Product::ILoggerConfiguration*>(&logger);
-        }
+        journal.push_back("get " + std::string(name, name + wcslen(name)));
+        EXPECT_TRUE(SameInterfaceId(*iid, IID_ILoggerConfiguration));
+        *plugin = hands_out ? static_cast<Product::ILoggerConfiguration*>(this) : *plugin;
         return status;
     }
     unsigned long release(const wchar_t* name) override {
-        g_journal.push_back("release " + Narrow(name));
+        journal.push_back("release " + std::string(name, name + wcslen(name)));
+        return ERROR_INVALID_FUNCTION;  // ignored, as every result of the host here
+    }
+    unsigned long fill(Product::LoggerSettings* settings) override {
+        journal.push_back("fill");
+        std::memcpy(seen, static_cast<const void*>(settings), sizeof(seen));
+        seen_dir_capacity = settings->log_dir.GetCapacity();
+        if (script) {
+            script(*settings);
+        }
+        return ERROR_INVALID_FUNCTION;
+    }
+    unsigned long subscribe(IEvents* events, unsigned long reserved) override {
+        journal.push_back("subscribe " + std::to_string(reserved) + " after " + AgentCalls().back());
+        sink = events;
+        return ERROR_INVALID_FUNCTION;
+    }
+    unsigned long unsubscribe(IEvents* events, unsigned long reserved) override {
+        journal.push_back("unsubscribe " + std::to_string(reserved) + " after " + AgentCalls().back());
+        EXPECT_EQ(events, sink);
         return ERROR_INVALID_FUNCTION;
     }
 
+    bool has_manager = true, hands_out = true;
     unsigned long status = 0;
-    Logger logger;
+    std::function<void(Product::LoggerSettings&)> script;
+    Strings journal;
+    IEvents* sink = nullptr;
+    unsigned char seen[64] = {};
+    size_t seen_dir_capacity = 0;
 };
-
-struct Host final : Product::IHost {
-    void reserved0() override { ADD_FAILURE() << "slot 0 called"; }
-    Product::IComponentManager* GetComponentManager() override { return manager; }
-    Product::IComponentManager* manager = nullptr;
-};
-
-std::vector<int> VornCalls() {
-    std::vector<int> calls(64);
-    calls.resize(VornControlGetCalls(calls.data(), static_cast<unsigned long>(calls.size())));
-    return calls;
-}
-
-VornControlCounts VornCounts() {
-    VornControlCounts counts{};
-    VornControlGetCounts(&counts);
-    return counts;
-}
 
 class AlThroughPlugin : public testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(plugin_.Loaded());
-        ASSERT_TRUE(log_.Valid()) << "the plug-in did not bind the stand-in log.dll beside it";
-        host_.manager = &manager_;
+        ASSERT_TRUE(log_.Valid());
+        // One shared instance, for the root interface as for its own; IBaseObject is not among its interfaces.
+        void *base = nullptr, *refused = this;
+        ASSERT_EQ(plugin_.Create(L"Vorn.AL", IID_IServPlugin, reinterpret_cast<void**>(&al_)), 0u);
+        ASSERT_EQ(plugin_.Create(L"Vorn.AL", IID_IQvBaseInterface, &base), 0u);
+        plugin_.Destroy(L"Vorn.AL", base);
+        EXPECT_EQ(plugin_.Create(L"Vorn.AL", IID_IBaseObject, &refused), static_cast<unsigned long>(ERROR_NOT_FOUND));
+        EXPECT_EQ(std::make_tuple(base, refused, al_->QueryInterface(IID_IService)),
+                  std::make_tuple(al_, nullptr, nullptr));
         Reset();
     }
-
-    void TearDown() override {
-        while (outstanding_ > 0) {
-            Destroy();
-        }
-    }
-
+    void TearDown() override { plugin_.Destroy(L"Vorn.AL", al_); }
     void Reset() {
-        g_journal.clear();
+        host_.journal.clear();
+        host_.sink = nullptr;
         log_.Clear();
         VornControlReset();
     }
 
-    IServPlugin* Create() {
-        void* object = nullptr;
-        EXPECT_EQ(plugin_.Create(L"Vorn.AL", Endpoint::Vorn::IID_IServPlugin, &object), 0u);
-        outstanding_ += object != nullptr ? 1 : 0;
-        return static_cast<IServPlugin*>(object);
-    }
-
-    void Destroy() {
-        --outstanding_;
-        plugin_.Destroy(L"Vorn.AL", nullptr);
-    }
-
-    VornControlLogConfig Config() {
-        VornControlLogConfig config{};
-        EXPECT_EQ(VornControlGetLogConfig(&config), 1) << "set_initial_log_config was not called";
-        return config;
-    }
-
     PluginLoader plugin_;
     StandInLogApi log_{GetModuleHandleW(L"log.dll")};
-    Manager manager_;
+    IServPlugin* al_ = nullptr;
     Host host_;
-    int outstanding_ = 0;
 };
 
-TEST_F(AlThroughPlugin, EveryCreateSharesOneInstanceThatTheLastDestroyDeletes) {
-    IServPlugin* first = Create();
-    ASSERT_NE(first, nullptr);
-    EXPECT_EQ(Create(), first);
-    void* base = nullptr;
-    EXPECT_EQ(plugin_.Create(L"Vorn.AL", Endpoint::Vorn::IID_IQvBaseInterface, &base), 0u);
-    ++outstanding_;
-    EXPECT_EQ(base, first);
-    void* refused = first;
-    EXPECT_EQ(plugin_.Create(L"Vorn.AL", Endpoint::Vorn::IID_IBaseObject, &refused),
-              static_cast<unsigned long>(ERROR_NOT_FOUND));
-    EXPECT_EQ(refused, nullptr);
-    EXPECT_EQ(first->QueryInterface(Endpoint::Vorn::IID_IService), nullptr);
-
-    // The held plug-in goes back with the instance, so the release shows when the instance is deleted.
-    EXPECT_EQ(first->Init(&host_), 0u);
-    g_journal.clear();
-    Destroy();
-    Destroy();
-    EXPECT_THAT(g_journal, testing::IsEmpty());
-    Destroy();
-    EXPECT_THAT(g_journal, testing::ElementsAre("release Product.Configuration.Logger"));
-}
-
-TEST_F(AlThroughPlugin, HandsTheHostsSettingsToTheAgentBeforeTheServiceObjectIsMade) {
-    struct Case {
+TEST_F(AlThroughPlugin, EachInitHandsTheHostsLoggerSettingsToTheAgentBeforeTheServiceObjectIsMade) {
+    const struct {
+        bool fills;
         std::uint8_t enabled;
-        std::int32_t mask;
-        std::int32_t max_size;
+        std::int32_t mask, max_size;
         const wchar_t* dir;
         const char* level;
-        const char* dir_utf8;
-    };
-    const Case cases[] = {
-        {1, 0x3F, 4096, L"C:\\Logs", "trace", "C:\\Logs"},
-        {1, 0x0C, 1, L"C:\\Logs\\Zo\u00EB", "warning", "C:\\Logs\\Zo\xC3\xAB"},
-        {1, 0x10, 0, L"", "info", ""},
-        {0xFF, 0x04, -1, L"D:\\", "error", "D:\\"},
-        {1, 0x02, 10240, L"x", "critical", "x"},
-        {1, 0x01, 10240, L"x", "critical", "x"},
-        {1, 0x00, 10240, L"x", "off", "x"},
-        {1, 0xC0, 10240, L"x", "off", "x"},
-        {0, 0x3F, 10240, L"x", "off", "x"},
-    };
-    IServPlugin* al = Create();
-    ASSERT_NE(al, nullptr);
-    for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << "enabled " << int(c.enabled) << ", mask 0x" << std::hex << c.mask);
-        Reset();
-        manager_.logger.script = [&c](Product::LoggerSettings& settings) {
-            settings.enabled = c.enabled;
-            settings.level_mask = c.mask;
-            settings.max_size = c.max_size;
-            settings.log_dir = c.dir;
-            // Whatever the host keeps in the fields the loader does not read changes nothing.
-            settings.reserved12 = settings.reserved24 = settings.reserved28 = settings.reserved32 = 9;
-            settings.reserved40 = 9;
-        };
-        EXPECT_EQ(al->Init(&host_), 0u);
-        const VornControlLogConfig config = Config();
-        EXPECT_STREQ(config.level.text, c.level);
-        EXPECT_EQ(config.log_dir.is_null, 0);
-        EXPECT_STREQ(config.log_dir.text, c.dir_utf8);
-        EXPECT_EQ(config.max_size, c.max_size);
-        EXPECT_EQ(config.max_files, 1);
-        EXPECT_EQ(config.reserved.is_null, 1);
-        EXPECT_EQ(VornCalls(), (std::vector<int>{VORN_CALL_SET_INITIAL_LOG_CONFIG, VORN_CALL_INSTANCE}));
-        al->UnInit();
-    }
-}
-
-TEST_F(AlThroughPlugin, HostThatFillsNothingGetsTheDefaultsPassedOn) {
-    IServPlugin* al = Create();
-    ASSERT_NE(al, nullptr);
-    EXPECT_EQ(al->Init(&host_), 0u);
-
-    const SeenRecord& seen = manager_.logger.seen;
-    auto u32 = [&seen](size_t offset) {
-        std::uint32_t value;
-        std::memcpy(&value, seen.bytes + offset, sizeof(value));
-        return value;
-    };
-    EXPECT_EQ(seen.bytes[0], 0);
-    EXPECT_EQ(u32(8), 10240u);
-    EXPECT_EQ(u32(12), 0u);
-    EXPECT_EQ(seen.dir_length, 0u);
-    EXPECT_EQ(seen.dir_capacity, 64u);
-    EXPECT_EQ(u32(24), 0u);
-    EXPECT_EQ(u32(28), 0u);
-    EXPECT_EQ(u32(32), 1u);
-    EXPECT_EQ(u32(36), 7u);
-    EXPECT_EQ(u32(40), 1u);
-    EXPECT_THAT(std::vector<int>(seen.bytes + 44, seen.bytes + 50), testing::ElementsAre(1, 0, 1, 1, 1, 1));
-
-    const VornControlLogConfig config = Config();
-    EXPECT_STREQ(config.level.text, "off");
-    EXPECT_EQ(config.log_dir.is_null, 0);
-    EXPECT_STREQ(config.log_dir.text, "");
-    EXPECT_EQ(config.max_size, 10240);
-    EXPECT_EQ(config.max_files, 1);
-    EXPECT_EQ(config.reserved.is_null, 1);
-    EXPECT_THAT(g_journal, testing::ElementsAre("get Product.Configuration.Logger", "fill"));
-}
-
-TEST_F(AlThroughPlugin, InitTracesItselfAndTheSettingsItPassesOn) {
-    IServPlugin* al = Create();
-    ASSERT_NE(al, nullptr);
-    manager_.logger.script = [](Product::LoggerSettings& settings) {
-        settings.enabled = 1;
-        settings.level_mask = 0x1C;
-        settings.max_size = 2048;
-        settings.log_dir = L"C:\\Host Logs";
-    };
-    al->Init(&host_);
-    EXPECT_THAT(WrittenLines(log_),
-                testing::ElementsAre(TraceEntry(kInit), TraceEntry(kSetPreStart),
-                                     LogLine{0x20, kSetPreStart,
-                                             L"Set initial vorn log settings: level[info] dir_path [C:\\Host Logs] "
-                                             L"max_size[2048] max_files[1]"},
-                                     TraceExit(kSetPreStart), TraceExit(kInit)));
-
-    const std::wstring others[] = {L"Endpoint::Vorn::NG::AL::Start", L"Endpoint::Vorn::NG::AL::Stop",
-                                   L"Endpoint::Vorn::NG::AL::UnInit"};
-    log_.Clear();
-    al->Start();
-    al->Stop();
-    al->UnInit();
-    EXPECT_THAT(WrittenLines(log_),
-                testing::ElementsAre(TraceEntry(others[0]), TraceExit(others[0]), TraceEntry(others[1]),
-                                     TraceExit(others[1]), TraceEntry(others[2]), TraceExit(others[2])));
-}
-
-TEST_F(AlThroughPlugin, WithoutTheLoggerPluginTheAgentKeepsItsOwnDefaults) {
-    Host no_manager;
-    Manager refusing;
-    refusing.status = ERROR_ACCESS_DENIED;
-    Host refused;
-    refused.manager = &refusing;
-    const LogLine failed{0x08, kInit, L"failed to get logger config."};
-    const struct {
-        const char* what;
-        Product::IHost* host;
-        LogLine first;
-        std::vector<std::string> journal;
     } cases[] = {
-        {"null host pointer", nullptr, {0x04, kGetPlugin, L"Null component manager"}, {}},
-        {"host without manager", &no_manager, {0x04, kGetPlugin, L"Null component manager"}, {}},
-        {"manager refuses",
-         &refused,
-         {0x08, kGetPlugin, L"Error 5 getting plugin \"Product.Configuration.Logger\""},
-         {"get Product.Configuration.Logger"}},
+        {false, 0, 0, 10240, L"", "off"},  // the host fills nothing: the defaults go on
+        {true, 1, 0x3F, 4096, L"C:\\Host Logs", "trace"},
+        {true, 1, 0x1C, 1, L"x", "info"},
+        {true, 1, 0x0C, 0, L"", "warning"},
+        {true, 0xFF, 0x04, -1, L"D:\\", "error"},
+        {true, 1, 0x02, 7, L"x", "critical"},
+        {true, 1, 0x01, 7, L"x", "critical"},
+        {true, 1, 0x00, 7, L"x", "off"},
+        {true, 1, 0xC0, 7, L"x", "off"},
+        {true, 0, 0x3F, 7, L"x", "off"},
     };
-    IServPlugin* al = Create();
-    ASSERT_NE(al, nullptr);
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
+        SCOPED_TRACE(testing::Message() << "enabled " << int(c.enabled) << ", mask " << c.mask);
+        host_.script = [&c](Product::LoggerSettings& s) {
+            if (c.fills) {
+                std::tie(s.enabled, s.level_mask, s.max_size) = std::make_tuple(c.enabled, c.mask, c.max_size);
+                s.log_dir = c.dir;
+                s.reserved12 = s.reserved24 = s.reserved28 = s.reserved32 = s.reserved40 = 9;  // not read
+            }
+        };
         Reset();
-        EXPECT_EQ(al->Init(c.host), 0u);
-        EXPECT_THAT(Messages(WrittenLines(log_)), testing::ElementsAre(c.first, failed));
-        EXPECT_EQ(VornCalls(), std::vector<int>{VORN_CALL_INSTANCE});
-        // No plug-in held: starting and stopping reach the agent, the host hears of nothing.
-        EXPECT_EQ(al->Start(), 0u);
-        al->Stop();
-        al->UnInit();
-        EXPECT_EQ(VornCounts().start_async, 1u);
-        EXPECT_EQ(VornCounts().stop, 1u);
-        EXPECT_EQ(g_journal, c.journal);
+        EXPECT_EQ(al_->Init(&host_), 0u);
+        // Every Init after the first gives the plug-in back before it asks for it again.
+        EXPECT_EQ(host_.journal, (&c == cases ? Strings{kGet, "fill"} : Strings{kRelease, kGet, "fill"}));
+        EXPECT_EQ(AgentCalls(), (Strings{"set_initial_log_config", "instance"}));
+        VornControlLogConfig config{};
+        ASSERT_EQ(VornControlGetLogConfig(&config), 1);
+        const std::string dir(c.dir, c.dir + wcslen(c.dir));
+        EXPECT_EQ(std::make_tuple(config.level.text, config.log_dir.is_null, config.log_dir.text, config.max_size,
+                                  config.max_files, config.reserved.is_null),
+                  std::make_tuple(std::string(c.level), 0, dir, c.max_size, 1, 1));
+        const std::string line = std::string("Set initial vorn log settings: level[") + c.level + "] dir_path [" + dir +
+                                 "] max_size[" + std::to_string(c.max_size) + "] max_files[1]";
+        EXPECT_EQ(Messages(WrittenLines(log_)),
+                  (std::vector<LogLine>{{0x20, kSetPreStart, std::wstring(line.begin(), line.end())}}));
     }
+    // What the host found in the record before it wrote into it: the loader's defaults, byte for byte.
+    std::uint32_t words[10];
+    std::memcpy(words, host_.seen, sizeof(words));
+    EXPECT_EQ(std::vector<std::uint32_t>({host_.seen[0], words[2], words[3], words[6], words[7], words[8], words[9]}),
+              std::vector<std::uint32_t>({0, 10240, 0, 0, 0, 1, 7}));
+    EXPECT_EQ(std::vector<int>(host_.seen + 40, host_.seen + 50), std::vector<int>({1, 0, 0, 0, 1, 0, 1, 1, 1, 1}));
+    EXPECT_EQ(host_.seen_dir_capacity, 64u);
 }
 
-TEST_F(AlThroughPlugin, StartedLoaderIsRegisteredForChangesThatLeaveTheAgentAlone) {
-    IServPlugin* al = Create();
-    ASSERT_NE(al, nullptr);
-    // Before Init there is no plug-in to register with.
-    EXPECT_EQ(al->Start(), 0u);
-    al->Stop();
-    EXPECT_THAT(g_journal, testing::IsEmpty());
-    EXPECT_EQ(VornCounts().start_async, 1u);
-
-    Reset();
-    al->Init(&host_);
-    EXPECT_EQ(al->Start(), 0u);
-    EXPECT_EQ(VornCounts().running, 1);
-    Product::ILoggerConfiguration::IEvents* sink = manager_.logger.subscribed;
-    ASSERT_NE(sink, nullptr);
-    const std::vector<int> before = VornCalls();
-    log_.Clear();
-    EXPECT_EQ(sink->OnSettingsChanged(), 0u);
-    EXPECT_EQ(VornCalls(), before);
-    const std::wstring changed = L"Endpoint::Vorn::NG::AL::OnSettingsChanged";
-    EXPECT_THAT(WrittenLines(log_), testing::ElementsAre(TraceEntry(changed), TraceExit(changed)));
-
-    al->Stop();
-    EXPECT_EQ(manager_.logger.unsubscribed, sink);
-    EXPECT_EQ(VornCounts().running, 0);
-    al->UnInit();
-    al->UnInit();
-    EXPECT_THAT(g_journal, testing::ElementsAre("get Product.Configuration.Logger", "fill", "subscribe 0",
-                                                "unsubscribe 0", "release Product.Configuration.Logger"));
-}
-
-TEST_F(AlThroughPlugin, SecondInitGivesThePluginBackAndAppliesTheSettingsAgain) {
-    IServPlugin* al = Create();
-    ASSERT_NE(al, nullptr);
-    int fills = 0;
-    manager_.logger.script = [&fills](Product::LoggerSettings& settings) {
-        settings.enabled = 1;
-        settings.level_mask = ++fills == 1 ? 0x20 : 0x08;
+TEST_F(AlThroughPlugin, StartStopAndUnInitReachTheAgentAndTheHostsPluginInOrder) {
+    const LogLine no_config{0x08, kInit, L"failed to get logger config."};
+    const LogLine no_manager{0x04, kGetPlugin, L"Null component manager"};
+    const LogLine refused{0x08, kGetPlugin, L"Error 5 getting plugin \"Product.Configuration.Logger\""};
+    const LogLine config{0x20, kSetPreStart,
+                         L"Set initial vorn log settings: level[off] dir_path [] max_size[10240] max_files[1]"};
+    const Strings held{kGet, "fill", "subscribe 0 after start_async", "unsubscribe 0 after stop"};
+    const Strings configured{"set_initial_log_config", "instance", "instance", "start_async", "instance", "stop"};
+    const Strings unconfigured(configured.begin() + 1, configured.end());
+    const char* with_plugin = "Init SetPreStartLoggerSettings Start OnSettingsChanged Stop UnInit UnInit";
+    const char* without = "Init Start Stop UnInit UnInit";
+    const struct {
+        bool host, has_manager, hands_out;
+        unsigned long status;
+        std::vector<LogLine> messages;
+        Strings journal, agent_calls;
+        const char* traced;  // the operations entered, in order
+    } cases[] = {
+        {true, true, true, 0, {config}, {held[0], held[1], held[2], held[3], kRelease}, configured, with_plugin},
+        {false, true, true, 0, {no_manager, no_config}, {}, unconfigured, without},
+        {true, false, true, 0, {no_manager, no_config}, {}, unconfigured, without},
+        {true, true, false, ERROR_ACCESS_DENIED, {refused, no_config}, {kGet}, unconfigured, without},
+        // Whatever a refusing manager leaves in the out-pointer is used, but never given back to it.
+        {true, true, true, ERROR_ACCESS_DENIED, {refused, config}, held, configured, with_plugin},
     };
-    al->Init(&host_);
-    al->Init(&host_);
-    EXPECT_THAT(g_journal,
-                testing::ElementsAre("get Product.Configuration.Logger", "fill", "release Product.Configuration.Logger",
-                                     "get Product.Configuration.Logger", "fill"));
-    EXPECT_EQ(VornCalls(), (std::vector<int>{VORN_CALL_SET_INITIAL_LOG_CONFIG, VORN_CALL_INSTANCE,
-                                             VORN_CALL_SET_INITIAL_LOG_CONFIG, VORN_CALL_INSTANCE}));
-    EXPECT_STREQ(Config().level.text, "warning");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(&c - cases);
+        Reset();
+        std::tie(host_.has_manager, host_.hands_out, host_.status) =
+            std::make_tuple(c.has_manager, c.hands_out, c.status);
+        EXPECT_EQ(al_->Init(c.host ? &host_ : nullptr), 0u);
+        EXPECT_EQ(al_->Start(), 0u);
+        // A change of the host's settings is traced and reaches nothing.
+        EXPECT_EQ(host_.sink != nullptr ? host_.sink->OnSettingsChanged() : 0u, 0u);
+        al_->Stop();
+        al_->UnInit();
+        al_->UnInit();
+        EXPECT_EQ(host_.journal, c.journal);
+        EXPECT_EQ(AgentCalls(), c.agent_calls);
+        const auto lines = WrittenLines(log_);
+        EXPECT_EQ(Messages(lines), c.messages);
+        std::wstring traced;
+        for (const LogLine& line : Traces(lines)) {
+            const std::wstring name = line.function.substr(line.function.rfind(L':') + 1);
+            traced += line == TraceEntry(line.function) ? (traced.empty() ? L"" : L" ") + name : L"";
+        }
+        EXPECT_EQ(traced, std::wstring(c.traced, c.traced + std::strlen(c.traced)));
+    }
 }
 
 }  // namespace

@@ -1,0 +1,432 @@
+// "Vorn.Settings" as the host drives it from bin/vornplug.dll over the stand-in vornint.dll: its life cycle, the
+// wait for the agent's server, the change documents it sends and the replies it loads into the host's record.
+// The plug-in's waits for the server are recorded and cut short on the way.
+#include <gtest/gtest.h>
+
+#include <json/json.h>
+
+#include <algorithm>
+#include <cctype>
+#include <exception>
+#include <random>
+#include <set>
+#include <sstream>
+#include <tuple>
+
+#include "interfaces/interface_ids.h"
+#include "interfaces/settings_manager.h"
+#include "settings/json_composed_serializer.h"
+#include "stand_ins/vornint/vornint_control.h"
+#include "support/strings/utf8.h"
+#include "tests/import_hook.h"
+#include "tests/plugin_loader.h"
+#include "tests/support/logging/log_records.h"
+#include "tests/support/sync/worker_thread.h"
+
+namespace {
+
+using namespace Endpoint::Vorn;
+using Results = std::vector<unsigned long>;
+const std::wstring kInit = L"Endpoint::Vorn::NG::SettingsImpl::Init", kRead = L"Endpoint::Vorn::NG::SettingsImpl::Read";
+const std::wstring kUpdate = L"Endpoint::Vorn::NG::SettingsImpl::Update";
+const std::wstring kWaitVorn = L"Endpoint::Vorn::NG::SettingsImpl::WaitVorn";
+
+// What each WaitForMultipleObjects of the plug-in asked for (count, wait-all, time-out). The real wait lasts at
+// most g_wait_cap_ms: 0 shows a server that stays down as 258 at once; the default fails a hang in seconds.
+using WaitCall = std::tuple<DWORD, BOOL, DWORD>;
+std::vector<WaitCall> g_waits;
+DWORD g_wait_cap_ms = sync_test::kFinishes;
+DWORD WINAPI RecordedWait(DWORD count, const HANDLE* handles, BOOL wait_all, DWORD timeout_ms) {
+    g_waits.emplace_back(count, wait_all, timeout_ms);
+    return WaitForMultipleObjects(count, handles, wait_all, std::min(timeout_ms, g_wait_cap_ms));
+}
+
+std::string Narrow(const qv::WString& text) { return qv::ToUtf8(text).GetString(); }
+std::wstring Wide(const std::string& utf8) { return qv::FromUtf8(utf8.c_str()).GetString(); }
+std::string Styled(const std::string& json) {
+    Json::Value value;
+    EXPECT_TRUE(Json::Reader().parse(json, value)) << json;
+    return value.toStyledString();
+}
+
+// Every field holds a value that no reply produces, to tell untouched fields apart.
+Settings::Record OldRecord() {
+    Settings::Record r;
+    r.conn.srvaddr = r.conn.proxy.server = r.conn.proxy.username = r.conn.proxy.password = L"old";
+    r.conn.srvaddrlist = {L"old1", L"old2"};
+    std::tie(r.conn.storeevs, r.conn.timesec, r.conn.proxy.port, r.id.appid) = std::make_tuple(true, 99, 98, 97);
+    r.id.customdata = r.id.custid = r.id.userid = r.id.groupid = r.id.token = L"old";
+    return r;
+}
+
+// The fields that differ from OldRecord() as "name=value", in record order; customdata without layout blanks.
+std::string Changed(const Settings::Record& record) {
+    auto fields = [](const Settings::Record& r) {
+        const Settings::Connection& c = r.conn;
+        std::string list, data;
+        for (const qv::WString& address : c.srvaddrlist) {
+            list += (list.empty() ? "" : ",") + Narrow(address);
+        }
+        for (char ch : Narrow(r.id.customdata)) {
+            data += std::isspace(static_cast<unsigned char>(ch)) ? "" : std::string(1, ch);
+        }
+        std::istringstream all("srvaddr=" + Narrow(c.srvaddr) + "|list=[" + list +
+                               "]|storeevs=" + std::to_string(c.storeevs) + "|timesec=" + std::to_string(c.timesec) +
+                               "|server=" + Narrow(c.proxy.server) + "|port=" + std::to_string(c.proxy.port) +
+                               "|username=" + Narrow(c.proxy.username) + "|password=" + Narrow(c.proxy.password) +
+                               "|appid=" + std::to_string(r.id.appid) + "|custid=" + Narrow(r.id.custid) +
+                               "|userid=" + Narrow(r.id.userid) + "|groupid=" + Narrow(r.id.groupid) +
+                               "|token=" + Narrow(r.id.token) + "|customdata=" + data);
+        std::vector<std::string> fields;
+        for (std::string field; std::getline(all, field, '|');) {
+            fields.push_back(field);
+        }
+        return fields;
+    };
+    const std::vector<std::string> now = fields(record), old = fields(OldRecord());
+    std::string changed;
+    for (size_t i = 0; i < now.size(); ++i) {
+        changed += now[i] == old[i] ? "" : (changed.empty() ? "" : " ") + now[i];
+    }
+    return changed;
+}
+
+vornint_client Client(int index) {
+    vornint_client client{};
+    EXPECT_EQ(vornint_get_client(index, &client, nullptr, 0), VORNINT_OK);
+    return client;
+}
+
+class SettingsThroughPlugin : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(wait_hook_.Active() && log_.Valid());
+        vornint_reset();
+        // Made for IBaseObject: the manager answers it, as it answers Settings::IManager and IQvBaseInterface.
+        ASSERT_EQ(plugin_.Create(L"Vorn.Settings", IID_IBaseObject, reinterpret_cast<void**>(&manager_)), 0u);
+        EXPECT_EQ(manager_->QueryInterface(IID_IClient), nullptr);
+    }
+    void TearDown() override { DestroyManager(); }
+    void DestroyManager() {
+        if (manager_ != nullptr) {
+            plugin_.Destroy(L"Vorn.Settings", manager_);
+        }
+        manager_ = nullptr;
+    }
+    // Resets the stand-in and the recorded waits, scripts the clients and the answer to updates, inits the manager.
+    void Init(bool connected, int start_result = 0, vornint_command_script update = {}) {
+        vornint_reset();
+        const vornint_client_script client{start_result, connected ? 1 : 0, 0, 1};
+        ASSERT_EQ(vornint_script_client(VORNINT_ALL_CLIENTS, &client), VORNINT_OK);
+        ASSERT_EQ(vornint_script_command(VORNINT_ALL_CLIENTS, 2, &update), VORNINT_OK);
+        log_.Clear();
+        ASSERT_EQ(manager_->Init(), static_cast<unsigned long>(start_result));
+        g_waits.clear();
+        g_wait_cap_ms = sync_test::kFinishes;
+    }
+    void ScriptRead(const vornint_command_script& reply) {
+        ASSERT_EQ(vornint_script_command(VORNINT_ALL_CLIENTS, 1, &reply), VORNINT_OK);
+        log_.Clear();
+    }
+    // Delivers a notification from the stand-in's own thread and waits until the manager has taken it.
+    static void Notify(int id, const char* json = "{}") {
+        ASSERT_EQ(vornint_deliver(VORNINT_LATEST_CLIENT, VORNINT_NOTIFICATION, id, json), VORNINT_OK);
+        ASSERT_EQ(vornint_wait_idle(VORNINT_ALL_CLIENTS, sync_test::kFinishes), VORNINT_OK);
+    }
+    static std::vector<vornint::Entry> Sent() { return vornint::Entries(VORNINT_SENT_COMMAND); }
+
+    PluginLoader plugin_;
+    ImportHook wait_hook_{plugin_.Module(), "kernel32.dll", "WaitForMultipleObjects", &RecordedWait};
+    KeptStandInLog log_;
+    Settings::IManager* manager_ = nullptr;
+};
+
+TEST_F(SettingsThroughPlugin, InitMakesClientTwelveNamedVornRegistersAndStartsIt) {
+    const std::vector<int> made{VORNINT_CONSTRUCTED, VORNINT_REGISTERED_NOTIFICATION_HANDLER, VORNINT_STARTED};
+    std::vector<int> asked = made;
+    asked.push_back(VORNINT_ASKED_CONNECTED);
+    const std::tuple<int, bool, std::vector<int>, std::vector<LogLine>> cases[] = {
+        {0, false, asked, {}},
+        {0, true, asked, {{0x20, kInit, L"vorn is allready connected"}}},
+        {1722, true, made, {{0x04, kInit, L"failed to start vorn client. error [1722]"}}},
+    };
+    for (const auto& [start_result, connected, kinds, messages] : cases) {
+        Init(connected, start_result);
+        const auto entries = vornint::Entries();
+        std::vector<int> seen;
+        std::transform(entries.begin(), entries.end(), std::back_inserter(seen), [](auto& e) { return e.data.kind; });
+        EXPECT_EQ(seen, kinds);
+        EXPECT_EQ(std::make_tuple(entries[0].data.client_number, entries[0].text), std::make_tuple(12, "vorn"));
+        EXPECT_NE(entries[1].data.handler, nullptr);
+        EXPECT_EQ(Traces(WrittenLines(log_)), (std::vector<LogLine>{TraceEntry(kInit), TraceExit(kInit)}));
+        EXPECT_EQ(Messages(WrittenLines(log_)), messages);
+    }
+}
+
+TEST_F(SettingsThroughPlugin, UpdateWaitsForTheServerThenSendsAndPassesOnTheResult) {
+    const LogLine up{0x20, kWaitVorn, L"wait_result [0]"}, sending{0x20, kUpdate, L"send vorn settings: null\n"};
+    const struct {
+        bool null_data, connected;
+        int agent_result;
+        unsigned long result;
+        std::vector<LogLine> messages;  // the first one inside WaitVorn's trace lines
+    } cases[] = {
+        {true, true, 0, ERROR_INVALID_PARAMETER, {}},
+        {false, false, 0, WAIT_TIMEOUT, {{0x20, kWaitVorn, L"wait_result [258]"}}},  // nothing sent
+        {false, true, 0, 0, {up, sending, {0x20, kUpdate, L"send_command result [0]"}}},
+        {false, true, 1460, 1460, {up, sending, {0x04, kUpdate, L"send_command result [1460]"}}},
+    };
+    Settings::IData* data = manager_->CreateData();
+    for (const auto& c : cases) {
+        Init(c.connected, 0, {c.agent_result, 0, nullptr, 0});
+        g_wait_cap_ms = 0;
+        log_.Clear();
+        EXPECT_EQ(manager_->Update(c.null_data ? nullptr : data), c.result);
+        EXPECT_EQ(g_waits, (c.null_data ? std::vector<WaitCall>{} : std::vector<WaitCall>{{1, FALSE, 6000000}}));
+        std::vector<LogLine> lines{TraceEntry(kUpdate)};
+        if (!c.null_data) {
+            lines.insert(lines.end(), {TraceEntry(kWaitVorn), c.messages[0], TraceExit(kWaitVorn)});
+            lines.insert(lines.end(), c.messages.begin() + 1, c.messages.end());
+        }
+        lines.push_back(TraceExit(kUpdate));
+        EXPECT_EQ(WrittenLines(log_), lines);
+        const auto sent = Sent();
+        ASSERT_EQ(sent.size(), c.messages.size() > 1 ? 1u : 0u);
+        for (const auto& s : sent) {
+            EXPECT_EQ(std::make_tuple(s.data.command, s.text, s.data.result_object, s.data.timeout_ms),
+                      std::make_tuple(2, std::string("null\n"), static_cast<const void*>(nullptr), 15000));
+        }
+    }
+    manager_->DestroyData(data);
+}
+
+TEST_F(SettingsThroughPlugin, UpdateBlocksUntilNotificationFourAndWaitsAgainAfterFive) {
+    Init(false);
+    Settings::IData* data = manager_->CreateData();
+    sync_test::WorkerThread host;
+    auto done = host.Post([&] { EXPECT_EQ(manager_->Update(data), 0u); });
+    EXPECT_FALSE(done->WaitFor(sync_test::kStaysBlocked));
+    Notify(3);  // other notifications, a null text among them, do not release it
+    Notify(7, nullptr);
+    EXPECT_FALSE(done->WaitFor(sync_test::kStaysBlocked));
+    EXPECT_TRUE(Sent().empty());
+    Notify(4);
+    ASSERT_TRUE(done->WaitFor(sync_test::kFinishes));
+    g_wait_cap_ms = 0;  // the server stays up for the next update, until it goes down again
+    EXPECT_EQ(manager_->Update(data), 0u);
+    Notify(5);
+    EXPECT_EQ(manager_->Update(data), static_cast<unsigned long>(WAIT_TIMEOUT));
+    EXPECT_EQ(Sent().size(), 2u);
+    manager_->DestroyData(data);
+    const DWORD agent = vornint::Entries(VORNINT_DELIVERED).at(0).data.thread_id;
+    EXPECT_NE(agent, GetCurrentThreadId());
+    const std::wstring name = L"Endpoint::Vorn::NG::SettingsImpl::on_notification";
+    std::wstring said;
+    for (const LogLine& line : LinesOf(WrittenLines(log_, agent), name)) {
+        said += (IsTraceLine(line) ? line.text.substr(0, 2) : line.text) + L"; ";
+    }
+    EXPECT_EQ(said,
+              L"->; id[3] json: {}; <-; ->; id[7] json: (null); <-; ->; id[4] json: {}; vorn server up; <-; "
+              L"->; id[5] json: {}; vorn server down; <-; ");
+}
+
+// A second Init replaces the client without stopping the first; Uninit stops the client and lets go of it:
+// nothing reaches it any more, and it outlives the manager.
+TEST_F(SettingsThroughPlugin, ASecondInitReplacesTheClientAndUninitLetsGoOfIt) {
+    Init(true);
+    ASSERT_EQ(manager_->Init(), 0u);
+    Settings::IData* data = manager_->CreateData();
+    EXPECT_EQ(manager_->Update(data), 0u);
+    manager_->Uninit();
+    EXPECT_EQ(std::make_tuple(Client(0).destroyed_without_stop, Sent().at(0).data.client_index, Client(1).stops,
+                              Client(1).running),
+              std::make_tuple(1, 1, 1, 0));
+    const size_t entries = vornint_entry_count();
+    Settings::Record record = OldRecord();
+    log_.Clear();
+    EXPECT_EQ(manager_->Read(record), static_cast<unsigned long>(ERROR_FUNCTION_FAILED));
+    EXPECT_EQ(manager_->Update(data), static_cast<unsigned long>(ERROR_FUNCTION_FAILED));
+    const wchar_t* no_client = L"no vorn client (Init not called, or Uninit called)";
+    EXPECT_EQ(Messages(WrittenLines(log_)), (std::vector<LogLine>{{4, kRead, no_client}, {4, kUpdate, no_client}}));
+    manager_->Uninit();
+    manager_->DestroyData(data);
+    manager_->DestroyData(nullptr);
+    DestroyManager();
+    EXPECT_EQ(vornint_entry_count(), entries);
+    EXPECT_EQ(Client(1).destroyed, 0);
+}
+
+// Each setter writes its key, a second call replaces the first, a list goes whole, text that is not JSON is no
+// customdata; what Read makes of the document can be sent back unchanged.
+TEST_F(SettingsThroughPlugin, UpdateSendsExactlyTheKeysSetLastAndReadLoadsThemBack) {
+    Init(true);
+    Settings::Proxy proxy;
+    std::tie(proxy.server, proxy.port, proxy.username, proxy.password) = std::make_tuple(L"p", 8080, L"u", L"w");
+    Settings::IData* data = manager_->CreateData();
+    for (auto set : {+[](Settings::IData& d) { return d.SetServerAddressList({L"z"}) | d.SetCustId(L"first"); },
+                     +[](Settings::IData& d) {
+                         return d.SetServerAddressList({L"x", L"y"}) | d.SetCustId(L"c");
+                     },
+                     +[](Settings::IData& d) { return d.SetServerAddress(L"s") | d.SetStoreEvents(false); },
+                     +[](Settings::IData& d) { return d.SetAppId(4294967295u) | d.SetUserId(L"\u00fc\u20ac"); },
+                     +[](Settings::IData& d) { return d.SetGroupId(L"g") | d.SetToken(L"t") | d.SetCustomData(L"5"); },
+                     +[](Settings::IData& d) { return d.SetCustomData(L"[{\"a\":\"b\"},3]"); }}) {
+        EXPECT_EQ(set(*data), 0u);
+    }
+    EXPECT_EQ(Results({data->SetProxy(proxy), data->SetCustomData(L""), data->SetCustomData(L"{'k':1}"),
+                       data->Reserved1(), data->Reserved2()}),
+              (Results{0, ERROR_FUNCTION_FAILED, ERROR_FUNCTION_FAILED, ERROR_CALL_NOT_IMPLEMENTED,
+                       ERROR_CALL_NOT_IMPLEMENTED}));
+    try {
+        data->SetConnectionTime();
+        ADD_FAILURE() << "SetConnectionTime returned";
+    } catch (const std::exception& e) {
+        EXPECT_STREQ(e.what(), "SetConnectionTime not implemented");
+    }
+    ASSERT_EQ(manager_->Update(data), 0u);
+    const std::string sent = Styled(
+        u8R"({"conn":{"srvaddrlist":["x","y"],"srvaddr":"s","storeevs":false,)"
+        u8R"("proxy":{"server":"p","port":8080,"username":"u","password":"w"}},)"
+        u8R"("id":{"appid":-1,"custid":"c","userid":"ü€","groupid":"g",)"
+        u8R"("token":"t","customdata":[{"a":"b"},3]}})");
+    EXPECT_EQ(Sent().back().text, sent);
+    ScriptRead({0, 1, sent.c_str(), 0});
+    Settings::Record record = OldRecord();
+    ASSERT_EQ(manager_->Read(record), 0u);
+    EXPECT_EQ(Changed(record),
+              "srvaddr=s list=[x,y] storeevs=0 server=p port=8080 username=u password=w appid=-1 "
+              "custid=c userid=\xC3\xBC\xE2\x82\xAC groupid=g token=t customdata=[{\"a\":\"b\"},3]");
+    Settings::IData* again = manager_->CreateData();
+    ASSERT_EQ(again->SetCustomData(record.id.customdata), 0u);
+    ASSERT_EQ(manager_->Update(again), 0u);
+    EXPECT_EQ(Sent().back().text, Styled(R"({"id":{"customdata":[{"a":"b"},3]}})"));
+    manager_->DestroyData(again);
+    manager_->DestroyData(data);
+}
+
+std::string Doc(const std::string& conn, const std::string& id) {
+    return "{\"conn\":{" + conn + "},\"id\":{" + id + "}}";
+}
+const std::string kConn = R"("srvaddrlist":["a"])", kId = R"("appid":1,"custid":"c","userid":"u")";
+std::string Conn(const std::string& more) { return Doc(kConn + more, kId); }
+const std::string kIdRead = " appid=1 custid=c userid=u";
+
+const struct {
+    std::string reply;
+    std::string changed;                // Changed() after the Read; empty for a reply that is not JSON
+    std::vector<const wchar_t*> nodes;  // "Failed to load subnode %s", in order; none when the reply loads
+} kReplies[] = {
+    {Doc(R"("srvaddrlist":["a","b"],"srvaddr":"s","storeevs":false,"timesec":30,"unknown":1,)"
+         R"("proxy":{"server":"p","port":8080,"username":"pu","password":"pp"})",
+         R"("appid":5,"custid":"c1","userid":"u1","groupid":"g1","token":"t1","customdata":{"k":[1,"x"]})"),
+     "srvaddr=s list=[a,b] storeevs=0 timesec=30 server=p port=8080 username=pu password=pp appid=5 custid=c1 "
+     "userid=u1 groupid=g1 token=t1 customdata={\"k\":[1,\"x\"]}",
+     {}},
+    {Doc(kConn, kId), "list=[a]" + kIdRead, {}},  // optional fields keep their values
+    {Doc(kConn + R"(,"srvaddr":null,"storeevs":null,"timesec":null,"proxy":null)",
+         kId + R"(,"groupid":null,"token":null,"customdata":null)"),
+     "list=[a]" + kIdRead,
+     {}},
+    // Integers as text; unsigned ones keep their 32 bits.
+    {Doc(R"("srvaddrlist":["a",7,4294967295,-7],"srvaddr":17,"storeevs":2,"timesec":4294967295,)"
+         R"("proxy":{"server":1,"port":4294967295,"username":0,"password":-1})",
+         R"("appid":4294967295,"custid":12,"userid":"u","groupid":-3,"token":0,"customdata":5)"),
+     "srvaddr=17 list=[a,7,4294967295,-7] timesec=-1 server=1 port=-1 username=0 password=-1 appid=-1 custid=12 "
+     "userid=u groupid=-3 token=0 customdata=5",
+     {}},
+    {Doc(kConn + R"(,"storeevs":0)", kId + R"(,"customdata":[true])"),
+     "list=[a] storeevs=0" + kIdRead + " customdata=[true]",
+     {}},
+    {Doc(R"("srvaddrlist":[],"storeevs":4294967295)", kId), "list=[]" + kIdRead, {}},
+    // The first failure stops the section: fields before it stay loaded, the failing one is reset.
+    {Conn(R"(,"srvaddr":"s","storeevs":"1","timesec":5)"), "srvaddr=s list=[a] storeevs=0", {L"storeevs", L"conn"}},
+    {Conn(R"(,"timesec":"12")"), "list=[a] timesec=0", {L"timesec", L"conn"}},
+    {Conn(R"(,"srvaddr":{},"timesec":5)"), "srvaddr= list=[a]", {L"srvaddr", L"conn"}},
+    {Doc(R"("srvaddrlist":["a",null],"srvaddr":"s")", kId), "list=[]", {L"srvaddrlist", L"conn"}},
+    {Doc(R"("srvaddrlist":["a",true])", kId), "list=[]", {L"srvaddrlist", L"conn"}},
+    {Doc(R"("srvaddrlist":"a")", kId), "list=[]", {L"srvaddrlist", L"conn"}},
+    {Conn(R"(,"proxy":{})"), "list=[a] server=", {L"server", L"proxy", L"conn"}},
+    {Conn(R"(,"proxy":{"server":"p","username":"pu"})"), "list=[a] server=p port=0", {L"port", L"proxy", L"conn"}},
+    {Conn(R"(,"proxy":{"server":"p","port":1,"username":"u","password":null})"),
+     "list=[a] server=p port=1 username=u password=",
+     {L"password", L"proxy", L"conn"}},
+    {"{\"conn\":{" + kConn + "}}", "list=[a] appid=0", {L"appid", L"id"}},
+    {Doc(kConn, R"("appid":1,"custid":"c","groupid":"g")"), "list=[a] appid=1 custid=c userid=", {L"userid", L"id"}},
+    {Doc(kConn, kId + R"(,"token":[1],"customdata":{"k":1})"), "list=[a]" + kIdRead + " token=", {L"token", L"id"}},
+    {R"({"id":{}})", "list=[]", {L"srvaddrlist", L"conn"}},
+    {R"({"conn":)", "", {}},
+    {"", "", {}},
+};
+
+// Read asks once, without waiting for the server, and loads each reply as far as it is valid whatever the
+// agent's code; then replies an agent gone wrong could send, cut and salted from them, load or fail as well.
+TEST_F(SettingsThroughPlugin, ReadLoadsEachReplyAsFarAsItIsValidAndNamesEachFailingNode) {
+    Init(false);
+    for (const auto& c : kReplies) {
+        SCOPED_TRACE(c.reply);
+        const long long code = &c - kReplies;
+        ScriptRead({0, 1, c.reply.c_str(), code});
+        Settings::Record record = OldRecord();
+        const bool parses = !c.changed.empty(), loads = parses && c.nodes.empty();
+        EXPECT_EQ(manager_->Read(record), loads ? 0u : static_cast<unsigned long>(ERROR_FUNCTION_FAILED));
+        EXPECT_EQ(Changed(record), c.changed);
+        std::vector<LogLine> messages{
+            {0x20, kRead, L"result code[" + std::to_wstring(code) + L"] with data: " + Wide(c.reply)}};
+        for (const wchar_t* node : c.nodes) {
+            messages.push_back(
+                {0x08, L"JsonComposedSerializer::Load", std::wstring(L"Failed to load subnode ") + node});
+        }
+        if (!loads) {
+            messages.push_back(
+                {0x04, kRead, parses ? L"failed to deserialize settings" : L"failed to parse settings json"});
+        }
+        EXPECT_EQ(Messages(WrittenLines(log_)), messages);
+        EXPECT_EQ(Traces(WrittenLines(log_)), (std::vector<LogLine>{TraceEntry(kRead), TraceExit(kRead)}));
+    }
+    const auto sent = Sent();
+    ASSERT_EQ(sent.size(), std::size(kReplies));
+    EXPECT_EQ(std::make_tuple(sent[0].data.command, sent[0].data.text_null, sent[0].data.timeout_ms),
+              std::make_tuple(1, 1, 15000));
+    EXPECT_NE(sent[0].data.result_object, nullptr);
+    EXPECT_TRUE(g_waits.empty()) << "Read waited for the server";
+    ScriptRead({1460, 1, kReplies[0].reply.c_str(), 0});
+    Settings::Record record = OldRecord();
+    EXPECT_EQ(manager_->Read(record), 1460u);
+    EXPECT_EQ(Messages(WrittenLines(log_)),
+              (std::vector<LogLine>{{0x04, kRead, L"send_command(get_settings) failed with error [1460]"}}));
+    EXPECT_EQ(Changed(record), "");
+
+    std::mt19937 random(20261206);
+    std::set<std::wstring> outcomes;
+    for (int n = 0; n < 1000; ++n) {
+        std::string reply = kReplies[random() % std::size(kReplies)].reply;
+        const size_t at = random() % (reply.size() + 1);
+        reply = reply.substr(0, at) + std::string(random() % 3, static_cast<char>(1 + random() % 255)) +
+                reply.substr(std::min(reply.size(), at + random() % 9));
+        ScriptRead({0, 1, (n % 100 ? reply : std::string(5000, '[') + std::string(5000, ']')).c_str(), 0});
+        const unsigned long result = manager_->Read(record);
+        const auto messages = Messages(WrittenLines(log_));
+        outcomes.insert(messages.size() == 1 ? L"loaded" : messages.back().text);
+        ASSERT_EQ(result, messages.size() == 1 ? 0u : static_cast<unsigned long>(ERROR_FUNCTION_FAILED)) << reply;
+    }
+    EXPECT_EQ(outcomes,
+              (std::set<std::wstring>{L"loaded", L"failed to parse settings json", L"failed to deserialize settings"}));
+}
+
+// The loader alone, for what Read cannot show: a serializer made without a node, or on a node that is not an
+// object, loads nothing and resets nothing.
+TEST(SettingsLoader, WithoutAnObjectNodeNothingLoadsAndNothingIsReset) {
+    Json::Value number(5);
+    for (NG::JsonComposedSerializer serializer :
+         {NG::JsonComposedSerializer(nullptr, ""), NG::JsonComposedSerializer(&number, nullptr)}) {
+        Settings::Record record = OldRecord();
+        EXPECT_FALSE(serializer.Load("custid", record.id.custid) || serializer.Load("appid", record.id.appid) ||
+                     serializer.Load("storeevs", record.conn.storeevs) ||
+                     serializer.Load("srvaddrlist", record.conn.srvaddrlist) || serializer.Load("conn", record.conn) ||
+                     serializer.Load("id", record.id) || serializer.Load("proxy", record.conn.proxy));
+        EXPECT_EQ(Changed(record), "");
+    }
+    EXPECT_FALSE(NG::JsonComposedSerializer(&number, "").HasMember("custid"));
+}
+
+}  // namespace
