@@ -413,6 +413,33 @@ TEST_F(SettingsThroughPlugin, ReadLoadsEachReplyAsFarAsItIsValidAndNamesEachFail
               (std::set<std::wstring>{L"loaded", L"failed to parse settings json", L"failed to deserialize settings"}));
 }
 
+// The plug-in's large allocations fail once the loader has begun converting fields (its first UTF-8 conversion),
+// so after the reply was parsed: a customdata too big to copy is reported and the rest of the record stands.
+size_t g_fail_from_bytes = 0;
+bool g_loading = false;
+void* __cdecl FailingMalloc(size_t bytes) { return g_loading && bytes >= g_fail_from_bytes ? nullptr : malloc(bytes); }
+int WINAPI WatchedConversion(UINT code_page, DWORD flags, const char* text, int length, wchar_t* out, int room) {
+    g_loading = g_fail_from_bytes != 0;
+    return MultiByteToWideChar(code_page, flags, text, length, out, room);
+}
+
+TEST_F(SettingsThroughPlugin, ReadReportsACustomDataTooBigToCopyAndLoadsTheRest) {
+    ImportHook allocation(plugin_.Module(), "msvcrt.dll", "malloc", &FailingMalloc);
+    ImportHook conversion(plugin_.Module(), "kernel32.dll", "MultiByteToWideChar", &WatchedConversion);
+    ASSERT_TRUE(allocation.Active() && conversion.Active());
+    Init(false);
+    ScriptRead({0, 1, Doc(kConn, kId + ",\"customdata\":\"" + std::string(200000, 'x') + "\"").c_str(), 0});
+    Settings::Record record = OldRecord();
+    g_fail_from_bytes = 100000;
+    const unsigned long result = manager_->Read(record);
+    g_fail_from_bytes = 0;
+    g_loading = false;
+    EXPECT_EQ(result, 0u);
+    EXPECT_EQ(Changed(record), "list=[a]" + kIdRead);
+    EXPECT_EQ(Messages(WrittenLines(log_)).back(),
+              (LogLine{0x08, L"JsonComposedSerializer::Load", L"Failed to load subnode customdata"}));
+}
+
 // The loader alone, for what Read cannot show: a serializer made without a node, or on a node that is not an
 // object, loads nothing and resets nothing.
 TEST(SettingsLoader, WithoutAnObjectNodeNothingLoadsAndNothingIsReset) {
