@@ -1,6 +1,5 @@
 // "Vorn.Settings" as the host drives it from bin/vornplug.dll over the stand-in vornint.dll: its life cycle, the
-// wait for the agent's server, the change documents it sends and the replies it loads into the host's record.
-// The plug-in's waits for the server are recorded and cut short on the way.
+// wait for the agent's server (recorded and cut short), the changes it sends and the replies it loads.
 #include <gtest/gtest.h>
 
 #include <json/json.h>
@@ -8,8 +7,6 @@
 #include <algorithm>
 #include <cctype>
 #include <exception>
-#include <random>
-#include <set>
 #include <sstream>
 #include <tuple>
 
@@ -61,7 +58,7 @@ Settings::Record OldRecord() {
 
 // The fields that differ from OldRecord() as "name=value", in record order; customdata without layout blanks.
 std::string Changed(const Settings::Record& record) {
-    auto fields = [](const Settings::Record& r) {
+    auto text = [](const Settings::Record& r) {
         const Settings::Connection& c = r.conn;
         std::string list, data;
         for (const qv::WString& address : c.srvaddrlist) {
@@ -70,31 +67,19 @@ std::string Changed(const Settings::Record& record) {
         for (char ch : Narrow(r.id.customdata)) {
             data += std::isspace(static_cast<unsigned char>(ch)) ? "" : std::string(1, ch);
         }
-        std::istringstream all("srvaddr=" + Narrow(c.srvaddr) + "|list=[" + list +
-                               "]|storeevs=" + std::to_string(c.storeevs) + "|timesec=" + std::to_string(c.timesec) +
-                               "|server=" + Narrow(c.proxy.server) + "|port=" + std::to_string(c.proxy.port) +
-                               "|username=" + Narrow(c.proxy.username) + "|password=" + Narrow(c.proxy.password) +
-                               "|appid=" + std::to_string(r.id.appid) + "|custid=" + Narrow(r.id.custid) +
-                               "|userid=" + Narrow(r.id.userid) + "|groupid=" + Narrow(r.id.groupid) +
-                               "|token=" + Narrow(r.id.token) + "|customdata=" + data);
-        std::vector<std::string> fields;
-        for (std::string field; std::getline(all, field, '|');) {
-            fields.push_back(field);
-        }
-        return fields;
+        return "srvaddr=" + Narrow(c.srvaddr) + " list=[" + list + "] storeevs=" + std::to_string(c.storeevs) +
+               " timesec=" + std::to_string(c.timesec) + " server=" + Narrow(c.proxy.server) +
+               " port=" + std::to_string(c.proxy.port) + " username=" + Narrow(c.proxy.username) +
+               " password=" + Narrow(c.proxy.password) + " appid=" + std::to_string(r.id.appid) +
+               " custid=" + Narrow(r.id.custid) + " userid=" + Narrow(r.id.userid) +
+               " groupid=" + Narrow(r.id.groupid) + " token=" + Narrow(r.id.token) + " customdata=" + data;
     };
-    const std::vector<std::string> now = fields(record), old = fields(OldRecord());
+    std::istringstream now(text(record)), old(text(OldRecord()));
     std::string changed;
-    for (size_t i = 0; i < now.size(); ++i) {
-        changed += now[i] == old[i] ? "" : (changed.empty() ? "" : " ") + now[i];
+    for (std::string field, before; now >> field && old >> before;) {
+        changed += field == before ? "" : (changed.empty() ? "" : " ") + field;
     }
     return changed;
-}
-
-vornint_client Client(int index) {
-    vornint_client client{};
-    EXPECT_EQ(vornint_get_client(index, &client, nullptr, 0), VORNINT_OK);
-    return client;
 }
 
 class SettingsThroughPlugin : public testing::Test {
@@ -106,13 +91,7 @@ protected:
         ASSERT_EQ(plugin_.Create(L"Vorn.Settings", IID_IBaseObject, reinterpret_cast<void**>(&manager_)), 0u);
         EXPECT_EQ(manager_->QueryInterface(IID_IClient), nullptr);
     }
-    void TearDown() override { DestroyManager(); }
-    void DestroyManager() {
-        if (manager_ != nullptr) {
-            plugin_.Destroy(L"Vorn.Settings", manager_);
-        }
-        manager_ = nullptr;
-    }
+    void TearDown() override { plugin_.Destroy(L"Vorn.Settings", manager_); }
     // Resets the stand-in and the recorded waits, scripts the clients and the answer to updates, inits the manager.
     void Init(bool connected, int start_result = 0, vornint_command_script update = {}) {
         vornint_reset();
@@ -142,8 +121,7 @@ protected:
 };
 
 TEST_F(SettingsThroughPlugin, InitMakesClientTwelveNamedVornRegistersAndStartsIt) {
-    const std::vector<int> made{VORNINT_CONSTRUCTED, VORNINT_REGISTERED_NOTIFICATION_HANDLER, VORNINT_STARTED};
-    std::vector<int> asked = made;
+    std::vector<int> made{VORNINT_CONSTRUCTED, VORNINT_REGISTERED_NOTIFICATION_HANDLER, VORNINT_STARTED}, asked = made;
     asked.push_back(VORNINT_ASKED_CONNECTED);
     const std::tuple<int, bool, std::vector<int>, std::vector<LogLine>> cases[] = {
         {0, false, asked, {}},
@@ -157,7 +135,6 @@ TEST_F(SettingsThroughPlugin, InitMakesClientTwelveNamedVornRegistersAndStartsIt
         std::transform(entries.begin(), entries.end(), std::back_inserter(seen), [](auto& e) { return e.data.kind; });
         EXPECT_EQ(seen, kinds);
         EXPECT_EQ(std::make_tuple(entries[0].data.client_number, entries[0].text), std::make_tuple(12, "vorn"));
-        EXPECT_NE(entries[1].data.handler, nullptr);
         EXPECT_EQ(Traces(WrittenLines(log_)), (std::vector<LogLine>{TraceEntry(kInit), TraceExit(kInit)}));
         EXPECT_EQ(Messages(WrittenLines(log_)), messages);
     }
@@ -190,12 +167,7 @@ TEST_F(SettingsThroughPlugin, UpdateWaitsForTheServerThenSendsAndPassesOnTheResu
         }
         lines.push_back(TraceExit(kUpdate));
         EXPECT_EQ(WrittenLines(log_), lines);
-        const auto sent = Sent();
-        ASSERT_EQ(sent.size(), c.messages.size() > 1 ? 1u : 0u);
-        for (const auto& s : sent) {
-            EXPECT_EQ(std::make_tuple(s.data.command, s.text, s.data.result_object, s.data.timeout_ms),
-                      std::make_tuple(2, std::string("null\n"), static_cast<const void*>(nullptr), 15000));
-        }
+        EXPECT_EQ(Sent().size(), c.messages.size() > 1 ? 1u : 0u);
     }
     manager_->DestroyData(data);
 }
@@ -209,7 +181,6 @@ TEST_F(SettingsThroughPlugin, UpdateBlocksUntilNotificationFourAndWaitsAgainAfte
     Notify(3);  // other notifications, a null text among them, do not release it
     Notify(7, nullptr);
     EXPECT_FALSE(done->WaitFor(sync_test::kStaysBlocked));
-    EXPECT_TRUE(Sent().empty());
     Notify(4);
     ASSERT_TRUE(done->WaitFor(sync_test::kFinishes));
     g_wait_cap_ms = 0;  // the server stays up for the next update, until it goes down again
@@ -218,8 +189,7 @@ TEST_F(SettingsThroughPlugin, UpdateBlocksUntilNotificationFourAndWaitsAgainAfte
     EXPECT_EQ(manager_->Update(data), static_cast<unsigned long>(WAIT_TIMEOUT));
     EXPECT_EQ(Sent().size(), 2u);
     manager_->DestroyData(data);
-    const DWORD agent = vornint::Entries(VORNINT_DELIVERED).at(0).data.thread_id;
-    EXPECT_NE(agent, GetCurrentThreadId());
+    const DWORD agent = vornint::Entries(VORNINT_DELIVERED).at(0).data.thread_id;  // the agent library's own
     const std::wstring name = L"Endpoint::Vorn::NG::SettingsImpl::on_notification";
     std::wstring said;
     for (const LogLine& line : LinesOf(WrittenLines(log_, agent), name)) {
@@ -238,9 +208,11 @@ TEST_F(SettingsThroughPlugin, ASecondInitReplacesTheClientAndUninitLetsGoOfIt) {
     Settings::IData* data = manager_->CreateData();
     EXPECT_EQ(manager_->Update(data), 0u);
     manager_->Uninit();
-    EXPECT_EQ(std::make_tuple(Client(0).destroyed_without_stop, Sent().at(0).data.client_index, Client(1).stops,
-                              Client(1).running),
-              std::make_tuple(1, 1, 1, 0));
+    vornint_client first{}, second{};
+    ASSERT_EQ(vornint_get_client(0, &first, nullptr, 0) | vornint_get_client(1, &second, nullptr, 0), VORNINT_OK);
+    EXPECT_EQ(
+        std::make_tuple(first.destroyed_without_stop, Sent().at(0).data.client_index, second.stops, second.running),
+        std::make_tuple(1, 1, 1, 0));
     const size_t entries = vornint_entry_count();
     Settings::Record record = OldRecord();
     log_.Clear();
@@ -248,20 +220,19 @@ TEST_F(SettingsThroughPlugin, ASecondInitReplacesTheClientAndUninitLetsGoOfIt) {
     EXPECT_EQ(manager_->Update(data), static_cast<unsigned long>(ERROR_FUNCTION_FAILED));
     const wchar_t* no_client = L"no vorn client (Init not called, or Uninit called)";
     EXPECT_EQ(Messages(WrittenLines(log_)), (std::vector<LogLine>{{4, kRead, no_client}, {4, kUpdate, no_client}}));
-    manager_->Uninit();
     manager_->DestroyData(data);
     manager_->DestroyData(nullptr);
-    DestroyManager();
-    EXPECT_EQ(vornint_entry_count(), entries);
-    EXPECT_EQ(Client(1).destroyed, 0);
+    plugin_.Destroy(L"Vorn.Settings", manager_);
+    ASSERT_EQ(vornint_get_client(1, &second, nullptr, 0), VORNINT_OK);
+    EXPECT_EQ(std::make_tuple(vornint_entry_count(), second.destroyed), std::make_tuple(entries, 0));
+    ASSERT_EQ(plugin_.Create(L"Vorn.Settings", IID_ISettingsManager, reinterpret_cast<void**>(&manager_)), 0u);
 }
 
 // Each setter writes its key, a second call replaces the first, a list goes whole, text that is not JSON is no
-// customdata; what Read makes of the document can be sent back unchanged.
-TEST_F(SettingsThroughPlugin, UpdateSendsExactlyTheKeysSetLastAndReadLoadsThemBack) {
+// customdata.
+TEST_F(SettingsThroughPlugin, UpdateSendsExactlyTheKeysSetLast) {
     Init(true);
-    Settings::Proxy proxy;
-    std::tie(proxy.server, proxy.port, proxy.username, proxy.password) = std::make_tuple(L"p", 8080, L"u", L"w");
+    const Settings::Proxy proxy{qv::WString(L"p"), 8080, qv::WString(L"u"), qv::WString(L"w")};
     Settings::IData* data = manager_->CreateData();
     for (auto set : {+[](Settings::IData& d) { return d.SetServerAddressList({L"z"}) | d.SetCustId(L"first"); },
                      +[](Settings::IData& d) {
@@ -275,8 +246,7 @@ TEST_F(SettingsThroughPlugin, UpdateSendsExactlyTheKeysSetLastAndReadLoadsThemBa
     }
     EXPECT_EQ(Results({data->SetProxy(proxy), data->SetCustomData(L""), data->SetCustomData(L"{'k':1}"),
                        data->Reserved1(), data->Reserved2()}),
-              (Results{0, ERROR_FUNCTION_FAILED, ERROR_FUNCTION_FAILED, ERROR_CALL_NOT_IMPLEMENTED,
-                       ERROR_CALL_NOT_IMPLEMENTED}));
+              (Results{0, 1627, 1627, 120, 120}));
     try {
         data->SetConnectionTime();
         ADD_FAILURE() << "SetConnectionTime returned";
@@ -290,17 +260,6 @@ TEST_F(SettingsThroughPlugin, UpdateSendsExactlyTheKeysSetLastAndReadLoadsThemBa
         u8R"("id":{"appid":-1,"custid":"c","userid":"ü€","groupid":"g",)"
         u8R"("token":"t","customdata":[{"a":"b"},3]}})");
     EXPECT_EQ(Sent().back().text, sent);
-    ScriptRead({0, 1, sent.c_str(), 0});
-    Settings::Record record = OldRecord();
-    ASSERT_EQ(manager_->Read(record), 0u);
-    EXPECT_EQ(Changed(record),
-              "srvaddr=s list=[x,y] storeevs=0 server=p port=8080 username=u password=w appid=-1 "
-              "custid=c userid=\xC3\xBC\xE2\x82\xAC groupid=g token=t customdata=[{\"a\":\"b\"},3]");
-    Settings::IData* again = manager_->CreateData();
-    ASSERT_EQ(again->SetCustomData(record.id.customdata), 0u);
-    ASSERT_EQ(manager_->Update(again), 0u);
-    EXPECT_EQ(Sent().back().text, Styled(R"({"id":{"customdata":[{"a":"b"},3]}})"));
-    manager_->DestroyData(again);
     manager_->DestroyData(data);
 }
 
@@ -322,7 +281,7 @@ const struct {
      "srvaddr=s list=[a,b] storeevs=0 timesec=30 server=p port=8080 username=pu password=pp appid=5 custid=c1 "
      "userid=u1 groupid=g1 token=t1 customdata={\"k\":[1,\"x\"]}",
      {}},
-    {Doc(kConn, kId), "list=[a]" + kIdRead, {}},  // optional fields keep their values
+    // Optional keys that are absent or null leave their fields as they were.
     {Doc(kConn + R"(,"srvaddr":null,"storeevs":null,"timesec":null,"proxy":null)",
          kId + R"(,"groupid":null,"token":null,"customdata":null)"),
      "list=[a]" + kIdRead,
@@ -359,7 +318,7 @@ const struct {
 };
 
 // Read asks once, without waiting for the server, and loads each reply as far as it is valid whatever the
-// agent's code; then replies an agent gone wrong could send, cut and salted from them, load or fail as well.
+// agent's code says.
 TEST_F(SettingsThroughPlugin, ReadLoadsEachReplyAsFarAsItIsValidAndNamesEachFailingNode) {
     Init(false);
     for (const auto& c : kReplies) {
@@ -383,41 +342,17 @@ TEST_F(SettingsThroughPlugin, ReadLoadsEachReplyAsFarAsItIsValidAndNamesEachFail
         EXPECT_EQ(Messages(WrittenLines(log_)), messages);
         EXPECT_EQ(Traces(WrittenLines(log_)), (std::vector<LogLine>{TraceEntry(kRead), TraceExit(kRead)}));
     }
-    const auto sent = Sent();
-    ASSERT_EQ(sent.size(), std::size(kReplies));
-    EXPECT_EQ(std::make_tuple(sent[0].data.command, sent[0].data.text_null, sent[0].data.timeout_ms),
-              std::make_tuple(1, 1, 15000));
-    EXPECT_NE(sent[0].data.result_object, nullptr);
-    EXPECT_TRUE(g_waits.empty()) << "Read waited for the server";
-    ScriptRead({1460, 1, kReplies[0].reply.c_str(), 0});
-    Settings::Record record = OldRecord();
-    EXPECT_EQ(manager_->Read(record), 1460u);
-    EXPECT_EQ(Messages(WrittenLines(log_)),
-              (std::vector<LogLine>{{0x04, kRead, L"send_command(get_settings) failed with error [1460]"}}));
-    EXPECT_EQ(Changed(record), "");
-
-    std::mt19937 random(20261206);
-    std::set<std::wstring> outcomes;
-    for (int n = 0; n < 1000; ++n) {
-        std::string reply = kReplies[random() % std::size(kReplies)].reply;
-        const size_t at = random() % (reply.size() + 1);
-        reply = reply.substr(0, at) + std::string(random() % 3, static_cast<char>(1 + random() % 255)) +
-                reply.substr(std::min(reply.size(), at + random() % 9));
-        ScriptRead({0, 1, (n % 100 ? reply : std::string(5000, '[') + std::string(5000, ']')).c_str(), 0});
-        const unsigned long result = manager_->Read(record);
-        const auto messages = Messages(WrittenLines(log_));
-        outcomes.insert(messages.size() == 1 ? L"loaded" : messages.back().text);
-        ASSERT_EQ(result, messages.size() == 1 ? 0u : static_cast<unsigned long>(ERROR_FUNCTION_FAILED)) << reply;
-    }
-    EXPECT_EQ(outcomes,
-              (std::set<std::wstring>{L"loaded", L"failed to parse settings json", L"failed to deserialize settings"}));
+    EXPECT_EQ(std::make_tuple(Sent().size(), Sent()[0].data.command, Sent()[0].data.text_null, g_waits.size()),
+              std::make_tuple(std::size(kReplies), 1, 1, size_t{0}));  // one get_settings per Read, no wait
 }
 
 // The plug-in's large allocations fail once the loader has begun converting fields (its first UTF-8 conversion),
 // so after the reply was parsed: a customdata too big to copy is reported and the rest of the record stands.
 size_t g_fail_from_bytes = 0;
 bool g_loading = false;
-void* __cdecl FailingMalloc(size_t bytes) { return g_loading && bytes >= g_fail_from_bytes ? nullptr : malloc(bytes); }
+void* __cdecl FailingMalloc(size_t bytes) {
+    return g_loading && g_fail_from_bytes != 0 && bytes >= g_fail_from_bytes ? nullptr : malloc(bytes);
+}
 int WINAPI WatchedConversion(UINT code_page, DWORD flags, const char* text, int length, wchar_t* out, int room) {
     g_loading = g_fail_from_bytes != 0;
     return MultiByteToWideChar(code_page, flags, text, length, out, room);
@@ -426,22 +361,18 @@ int WINAPI WatchedConversion(UINT code_page, DWORD flags, const char* text, int 
 TEST_F(SettingsThroughPlugin, ReadReportsACustomDataTooBigToCopyAndLoadsTheRest) {
     ImportHook allocation(plugin_.Module(), "msvcrt.dll", "malloc", &FailingMalloc);
     ImportHook conversion(plugin_.Module(), "kernel32.dll", "MultiByteToWideChar", &WatchedConversion);
-    ASSERT_TRUE(allocation.Active() && conversion.Active());
     Init(false);
     ScriptRead({0, 1, Doc(kConn, kId + ",\"customdata\":\"" + std::string(200000, 'x') + "\"").c_str(), 0});
     Settings::Record record = OldRecord();
     g_fail_from_bytes = 100000;
-    const unsigned long result = manager_->Read(record);
+    EXPECT_EQ(manager_->Read(record), 0u);
     g_fail_from_bytes = 0;
-    g_loading = false;
-    EXPECT_EQ(result, 0u);
     EXPECT_EQ(Changed(record), "list=[a]" + kIdRead);
     EXPECT_EQ(Messages(WrittenLines(log_)).back(),
               (LogLine{0x08, L"JsonComposedSerializer::Load", L"Failed to load subnode customdata"}));
 }
 
-// The loader alone, for what Read cannot show: a serializer made without a node, or on a node that is not an
-// object, loads nothing and resets nothing.
+// The loader alone, for what Read cannot show: without a node, or on one that is not an object, it loads nothing.
 TEST(SettingsLoader, WithoutAnObjectNodeNothingLoadsAndNothingIsReset) {
     Json::Value number(5);
     for (NG::JsonComposedSerializer serializer :
