@@ -228,8 +228,7 @@ class ServiceThroughPlugin : public testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(log_.Valid() && manager_hook_.Active() && service_hook_.Active() && process_hook_.Active());
-        ASSERT_EQ(plugin_.Create(L"Vorn.Service", Endpoint::Vorn::IID_IService, reinterpret_cast<void**>(&service_)),
-                  0u);
+        ASSERT_EQ(plugin_.Create(L"Vorn.Service", IID_IService, reinterpret_cast<void**>(&service_)), 0u);
         g_calls.clear();
         log_.Clear();
     }

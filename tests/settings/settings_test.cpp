@@ -134,7 +134,7 @@ TEST_F(SettingsThroughPlugin, InitMakesClientTwelveNamedVornRegistersAndStartsIt
         std::vector<int> seen;
         std::transform(entries.begin(), entries.end(), std::back_inserter(seen), [](auto& e) { return e.data.kind; });
         EXPECT_EQ(seen, kinds);
-        EXPECT_EQ(std::make_tuple(entries[0].data.client_number, entries[0].text), std::make_tuple(12, "vorn"));
+        EXPECT_EQ(std::make_tuple(entries.at(0).data.client_number, entries[0].text), std::make_tuple(12, "vorn"));
         EXPECT_EQ(Traces(WrittenLines(log_)), (std::vector<LogLine>{TraceEntry(kInit), TraceExit(kInit)}));
         EXPECT_EQ(Messages(WrittenLines(log_)), messages);
     }
@@ -234,6 +234,7 @@ TEST_F(SettingsThroughPlugin, UpdateSendsExactlyTheKeysSetLast) {
     Init(true);
     const Settings::Proxy proxy{qv::WString(L"p"), 8080, qv::WString(L"u"), qv::WString(L"w")};
     Settings::IData* data = manager_->CreateData();
+    // Step by step; the setters of one step write different keys, so their order within it does not matter.
     for (auto set : {+[](Settings::IData& d) { return d.SetServerAddressList({L"z"}) | d.SetCustId(L"first"); },
                      +[](Settings::IData& d) {
                          return d.SetServerAddressList({L"x", L"y"}) | d.SetCustId(L"c");
