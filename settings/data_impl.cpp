@@ -67,6 +67,12 @@ unsigned long DataImpl::SetCustomData(const qv::WString& customdata) {
     return Write("id/customdata", value);
 }
 
-void DataImpl::SetConnectionTime() { throw ConnectionTimeNotImplemented(); }
+void DataImpl::SetConnectionTime() {
+#ifdef VORN_STD_EXCEPTION_HAS_MESSAGE
+    throw std::exception("SetConnectionTime not implemented");
+#else
+    throw ConnectionTimeNotImplemented();
+#endif
+}
 
 }  // namespace Endpoint::Vorn::NG

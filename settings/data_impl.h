@@ -9,11 +9,17 @@
 
 namespace Endpoint::Vorn::NG {
 
-// What SetConnectionTime throws. The host catches it as std::exception, whose MinGW form takes no message.
+// The host catches what SetConnectionTime throws as std::exception and reads its message. Microsoft's standard
+// library gives std::exception a message of its own; elsewhere it has none, and the smallest subclass that
+// carries one is thrown instead.
+#if defined(_MSC_VER) && defined(_CPPLIB_VER)
+#define VORN_STD_EXCEPTION_HAS_MESSAGE 1
+#else
 class ConnectionTimeNotImplemented : public std::exception {
 public:
     const char* what() const noexcept override { return "SetConnectionTime not implemented"; }
 };
+#endif
 
 // Every setter writes its key path with a create-mode lookup, so the document has the shape of the one the
 // agent reports and holds exactly the keys that were set. Not synchronised: one thread at a time.

@@ -2,6 +2,7 @@
 #include "settings/json_composed_serializer.h"
 
 #include <cstdio>
+#include <new>
 #include <utility>
 
 #include "agent_link/json_path.h"
@@ -25,6 +26,20 @@ bool Reported(bool loaded, const char* key) {
         WarnSubnode(key);
     }
     return loaded;
+}
+
+// Copies a value that may be too big to have twice. The settings are worth having without their customdata, so
+// only this copy's failure is taken here: jsoncpp reports a string it could not allocate with its own exception,
+// any other allocation with std::bad_alloc. Running out of memory anywhere else still reaches the caller.
+bool CopyValue(const Json::Value& from, Json::Value& to) {
+    try {
+        to = from;
+        return true;
+    } catch (const std::bad_alloc&) {
+        return false;
+    } catch (const Json::Exception&) {
+        return false;
+    }
 }
 
 }  // namespace
@@ -160,19 +175,17 @@ bool JsonComposedSerializer::Load(const char* key, Settings::Identity& id) {
 
 void JsonComposedSerializer::LoadCustomData(qv::WString& customdata) const {
     static constexpr char kKey[] = "customdata";
+    if (!HasMember(kKey)) {
+        return;
+    }
+    const Json::Value* found = JsonFindNode(static_cast<const Json::Value*>(node_), kKey);
     Json::Value value;
-    if (HasMember(kKey)) {
-        const Json::Value* found = JsonFindNode(static_cast<const Json::Value*>(node_), kKey);
-        if (found != nullptr) {
-            value = *found;
-        } else {
-            WarnSubnode(kKey);
-        }
+    if (found == nullptr || !CopyValue(*found, value)) {
+        WarnSubnode(kKey);
+        return;
     }
     // Any JSON value is accepted; the host gets it back as text that SetCustomData takes unchanged.
-    if (!value.isNull()) {
-        customdata = qv::FromUtf8(value.toStyledString().c_str());
-    }
+    customdata = qv::FromUtf8(value.toStyledString().c_str());
 }
 
 }  // namespace Endpoint::Vorn::NG
