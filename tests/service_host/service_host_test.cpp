@@ -198,9 +198,14 @@ using Journal = std::vector<std::wstring>;
 const std::wstring kRunProcess = L"Endpoint::Vorn::NG::ServiceImpl::RunProcess";
 
 Journal g_calls;
+bool g_deny_manager = false;  // as for a host without administrative rights
 
 SC_HANDLE WINAPI RecordedOpenManager(const wchar_t* machine, const wchar_t* database, DWORD access) {
     g_calls.push_back(L"OpenSCManagerW " + std::to_wstring(!machine && !database) + L" " + std::to_wstring(access));
+    if (g_deny_manager) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return nullptr;
+    }
     return OpenSCManagerW(machine, database, access);
 }
 
@@ -271,6 +276,14 @@ TEST_F(ServiceThroughPlugin, InstallAndUninstallShowInTheServiceManagerWhichItAs
     const std::wstring run = exe + L" | \"" + exe + L"\" /";
     EXPECT_EQ(g_calls, (Journal{manager, service, run + L"install | plain", manager, service, run + L"install | plain",
                                 run + L"uninstall | plain", manager, service}));
+}
+
+TEST_F(ServiceThroughPlugin, WithoutTheRightsToOpenTheServiceManagerItIsNotInstalled) {
+    g_deny_manager = true;
+    EXPECT_FALSE(service_->IsInstalled());
+    g_deny_manager = false;
+    EXPECT_EQ(WrittenLines(log_), (std::vector<LogLine>{{0x04, L"Endpoint::Vorn::NG::ServiceImpl::IsInstalled",
+                                                         L"failed to open sc manager. error [5]"}}));
 }
 
 TEST_F(ServiceThroughPlugin, RunsTheExecutableOfTheDirectoryAndTurnsItsExitCodeIntoTheResult) {
