@@ -30,6 +30,10 @@ ClientKey Recorder::AddClient(int number, const char* name, std::shared_ptr<Deli
     ClientKey key;
     {
         std::lock_guard<std::mutex> lock(mutex_);
+        if (!recording_) {
+            key.number = number;
+            return key;
+        }
         key.generation = generation_;
         key.index = static_cast<int>(clients_.size());
         key.number = number;
@@ -113,9 +117,15 @@ CommandAnswer Recorder::Command(const ClientKey& key, int command) {
     return found != default_commands_.end() ? found->second : CommandAnswer{};
 }
 
+void Recorder::SetRecording(bool on) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    recording_ = on;
+}
+
 void Recorder::Reset() {
     std::lock_guard<std::mutex> lock(mutex_);
     ++generation_;
+    recording_ = true;
     clients_.clear();
     entries_.clear();
     default_script_ = vornint_client_script{0, 0, 0, 1};

@@ -15,11 +15,13 @@ namespace vornint {
 
 class DeliveryQueue;
 
-// Identifies a client's record; a client made before the last reset carries an old generation and is not recorded.
+// Identifies a client's record; a client made before the last reset carries an old generation and is not recorded,
+// nor is one made while recording is off (generation 0).
 struct ClientKey {
     unsigned generation = 0;
     int index = -1;
     int number = 0;
+    bool Recorded() const { return generation != 0; }
 };
 
 struct CommandAnswer {
@@ -45,6 +47,8 @@ public:
     CommandAnswer Command(const ClientKey& key, int command);
 
     void Reset();
+    // Off: clients constructed from now on are neither recorded nor reachable by index.
+    void SetRecording(bool on);
     int ScriptClient(int client_index, const vornint_client_script& script);
     int ScriptCommand(int client_index, int command, const CommandAnswer& answer);
 
@@ -74,6 +78,7 @@ private:
 
     std::mutex mutex_;
     unsigned generation_ = 1;
+    bool recording_ = true;
     std::vector<Client> clients_;
     std::vector<StoredEntry> entries_;
     vornint_client_script default_script_{0, 0, 0, 1};

@@ -80,7 +80,8 @@ bool AgentLoader::Run(const std::wstring& pipe_name) {
     // Start always answers 0; whether an agent serves shows only at its pipe.
     if (!WaitNamedPipeW(pipe_name.c_str(), kPipeAnswerMs)) {
         const DWORD error = GetLastError();
-        Say(L"   no agent answers on %ls: error %lu (%ls)\n", pipe_name.c_str(), error, ErrorText(error).c_str());
+        Say(L"   no agent answers on %ls: error %lu (%ls); the agent's log, agent.log in its folder, says why\n",
+            pipe_name.c_str(), error, ErrorText(error).c_str());
         return false;
     }
     Say(L"   the agent serves %ls on %ls\n", EnvironmentValue(L"VORN_AGENT_DIR").c_str(), pipe_name.c_str());

@@ -23,13 +23,16 @@ struct Options {
     bool scripted = false;
     std::wstring reply_file;
     PolicyRound policies;
+    std::wstring scenario;
     std::vector<std::wstring> words;
 };
 
 void Usage() {
     Say(L"usage: qvhost [--plugin PATH] [--scripted] [COMMAND]\n"
         L"  demo [AGENT_DIR]                  the whole demo (the default command)\n"
-        L"  agent run SECONDS [AGENT_DIR]     run the agent in this process, for the commands below to reach\n"
+        L"  agent run SECONDS [AGENT_DIR] [--scenario FILE]\n"
+        L"                                    run the agent in this process, for the commands below to reach,\n"
+        L"                                    playing the fault scenario FILE (else AGENT_DIR\\scenario.json)\n"
         L"  policies [--client N] [--seconds S] [--deliver JSON]\n"
         L"                                    receive policies for S seconds, report each run\n"
         L"  settings get [--reply FILE]       print the agent's settings\n"
@@ -57,6 +60,8 @@ bool Parse(int argc, wchar_t** argv, Options& options) {
             options.policies.client_number = _wtoi(argv[++i]);
         } else if (arg == L"--seconds" && has_value) {
             options.policies.wait_ms = static_cast<unsigned long>(_wtoi(argv[++i])) * 1000;
+        } else if (arg == L"--scenario" && has_value) {
+            options.scenario = argv[++i];
         } else if (arg == L"--deliver" && has_value) {
             options.policies.deliver = argv[++i];
             options.scripted = true;
@@ -148,6 +153,11 @@ int wmain(int argc, wchar_t** argv) {
         return RunDemo(plugin, options.plugin_path, agent_dir);
     }
     if (command == L"agent") {
+        if (!options.scenario.empty()) {
+            wchar_t full[MAX_PATH] = {};
+            GetFullPathNameW(options.scenario.c_str(), MAX_PATH, full, nullptr);
+            SetEnvironmentVariableW(L"VORN_AGENT_SCENARIO", full);
+        }
         return RunAgent(plugin, std::wcstoul(w[2].c_str(), nullptr, 10), agent_dir);
     }
     if (command == L"policies") {
