@@ -12,14 +12,19 @@
 
 namespace vorn_agent {
 
-void AgentJournal::Open(const std::wstring& path) { path_ = path; }
+void AgentJournal::Open(const std::wstring& path) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    path_ = path;
+}
 
 void AgentJournal::Write(Json::Value line) {
     static std::atomic<bool> reported{false};
     line["us"] = Json::Int64(NowMicroseconds());
     Json::StreamWriterBuilder builder;
     builder["indentation"] = "";
-    const DWORD error = AppendToFile(path_, Json::writeString(builder, line) + "\n");
+    const std::string text = Json::writeString(builder, line) + "\n";
+    std::lock_guard<std::mutex> lock(mutex_);
+    const DWORD error = AppendToFile(path_, text);
     if (error != ERROR_SUCCESS && !reported.exchange(true)) {
         fprintf(stderr, "vorn-agent: cannot append to %s: error %lu; the journal is incomplete\n",
                 ToUtf8(path_).c_str(), error);

@@ -16,6 +16,7 @@
 
 #include <json/json.h>
 
+#include <mutex>
 #include <string>
 
 namespace vorn_agent {
@@ -27,6 +28,7 @@ public:
     void Write(Json::Value line);
 
 private:
+    std::mutex mutex_;  // one append at a time (agent_files.h)
     std::wstring path_;
 };
 

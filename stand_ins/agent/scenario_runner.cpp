@@ -38,6 +38,8 @@ void ScenarioRunner::Stop() {
         SetEvent(stop_.get());
         thread_.join();
     }
+    // Its texts may be large; a stopped agent keeps nothing of its scenario.
+    scenario_ = Scenario();
 }
 
 void ScenarioRunner::EndStep(const char* what, int step) {

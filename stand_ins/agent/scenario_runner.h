@@ -23,7 +23,8 @@ public:
 
     // The server runs already, on options; the scenario's time starts now.
     void Start(Scenario scenario, AgentServer& server, const AgentOptions& options);
-    // Returns when the thread has ended, after a restart in progress has completed; the server keeps running.
+    // Returns when the thread has ended, after a restart in progress has completed, and forgets the scenario; the
+    // server keeps running.
     void Stop();
 
 private:
