@@ -13,6 +13,7 @@
 #include "tools/qvhost/scripted.h"
 #include "tools/qvhost/service.h"
 #include "tools/qvhost/settings.h"
+#include "tools/qvhost/soak.h"
 
 namespace {
 
@@ -23,6 +24,7 @@ struct Options {
     bool scripted = false;
     std::wstring reply_file;
     PolicyRound policies;
+    SoakOptions soak;
     std::wstring scenario;
     std::vector<std::wstring> words;
 };
@@ -38,6 +40,8 @@ void Usage() {
         L"  settings get [--reply FILE]       print the agent's settings\n"
         L"  settings set FIELD VALUE          change one of: %ls\n"
         L"  service install DIR | service uninstall DIR | service status\n"
+        L"  soak [--seconds N] [--seed S]       the plug-in through N s (default 60) of an agent's faults, from\n"
+        L"                                    several host threads; its last line counts what was lost or stuck\n"
         L"AGENT_DIR defaults to VORN_AGENT_DIR, else demo-agent beside the tool's folder. The agent's clients\n"
         L"link to it over VORN_AGENT_PIPE (default \\\\.\\pipe\\vorn-agent): the tool sets VORNINT_MODE=connected\n"
         L"unless told --scripted, when the stand-in vornint.dll answers as scripted (--deliver and --reply script\n"
@@ -59,7 +63,11 @@ bool Parse(int argc, wchar_t** argv, Options& options) {
         } else if (arg == L"--client" && has_value) {
             options.policies.client_number = _wtoi(argv[++i]);
         } else if (arg == L"--seconds" && has_value) {
-            options.policies.wait_ms = static_cast<unsigned long>(_wtoi(argv[++i])) * 1000;
+            options.soak.seconds = std::wcstoul(argv[++i], nullptr, 10);
+            options.policies.wait_ms = options.soak.seconds * 1000;
+        } else if (arg == L"--seed" && has_value) {
+            options.soak.seed = std::wcstoull(argv[++i], nullptr, 10);
+            options.soak.seed_given = true;
         } else if (arg == L"--scenario" && has_value) {
             options.scenario = argv[++i];
         } else if (arg == L"--deliver" && has_value) {
@@ -78,7 +86,7 @@ bool Parse(int argc, wchar_t** argv, Options& options) {
     const std::wstring& command = w[0];
     const size_t n = w.size();
     return (command == L"demo" && n <= 2) || (command == L"agent" && n >= 3 && n <= 4 && w[1] == L"run") ||
-           (command == L"policies" && n == 1) ||
+           (command == L"policies" && n == 1) || (command == L"soak" && n == 1) ||
            (command == L"settings" && ((n <= 2 && (n == 1 || w[1] == L"get")) || (n == 4 && w[1] == L"set"))) ||
            (command == L"service" &&
             ((n == 3 && (w[1] == L"install" || w[1] == L"uninstall")) || (n == 2 && w[1] == L"status")));
@@ -159,6 +167,9 @@ int wmain(int argc, wchar_t** argv) {
             SetEnvironmentVariableW(L"VORN_AGENT_SCENARIO", full);
         }
         return RunAgent(plugin, std::wcstoul(w[2].c_str(), nullptr, 10), agent_dir);
+    }
+    if (command == L"soak") {
+        return RunSoak(plugin, options.soak);
     }
     if (command == L"policies") {
         return RunPolicyRound(plugin, options.policies) >= 0 ? 0 : 1;

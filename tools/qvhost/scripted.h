@@ -12,4 +12,8 @@ bool DeliverThroughStandIn(const std::wstring& policy);
 // Has the stand-in answer get_settings with the text of the file.
 bool ScriptSettingsReply(const std::wstring& file);
 
+// Keeps a long run from growing the stand-ins' records of calls: the stand-in vornint.dll and log.dll (when
+// loaded) record nothing further. Does nothing with the agent's own libraries.
+void QuietStandIns();
+
 }  // namespace qvhost
