@@ -16,8 +16,6 @@ VORNINT_CONTROL_API void vornint_reset(void) {
     vornint::SetAgentPipe(nullptr);
 }
 
-VORNINT_CONTROL_API void vornint_record_calls(int on) { Recorder::Instance().SetRecording(on != 0); }
-
 VORNINT_CONTROL_API void vornint_connect_to_agent(const wchar_t* pipe_name) { vornint::SetAgentPipe(pipe_name); }
 
 VORNINT_CONTROL_API int vornint_script_client(int client_index, const vornint_client_script* script) {

@@ -19,6 +19,13 @@ void CopyText(const std::string& source, char* target, size_t capacity) {
     target[length] = '\0';
 }
 
+// False under VORNINT_RECORD=off.
+bool RecordingWanted() {
+    wchar_t value[8] = {};
+    const DWORD length = GetEnvironmentVariableW(L"VORNINT_RECORD", value, 8);
+    return !(length > 0 && length < 8 && _wcsicmp(value, L"off") == 0);
+}
+
 }  // namespace
 
 Recorder& Recorder::Instance() {
@@ -30,7 +37,7 @@ ClientKey Recorder::AddClient(int number, const char* name, std::shared_ptr<Deli
     ClientKey key;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (!recording_) {
+        if (!RecordingWanted()) {
             key.number = number;
             return key;
         }
@@ -117,15 +124,9 @@ CommandAnswer Recorder::Command(const ClientKey& key, int command) {
     return found != default_commands_.end() ? found->second : CommandAnswer{};
 }
 
-void Recorder::SetRecording(bool on) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    recording_ = on;
-}
-
 void Recorder::Reset() {
     std::lock_guard<std::mutex> lock(mutex_);
     ++generation_;
-    recording_ = true;
     clients_.clear();
     entries_.clear();
     default_script_ = vornint_client_script{0, 0, 0, 1};

@@ -16,7 +16,7 @@ namespace vornint {
 class DeliveryQueue;
 
 // Identifies a client's record; a client made before the last reset carries an old generation and is not recorded,
-// nor is one made while recording is off (generation 0).
+// nor is one made under VORNINT_RECORD=off (generation 0).
 struct ClientKey {
     unsigned generation = 0;
     int index = -1;
@@ -47,8 +47,6 @@ public:
     CommandAnswer Command(const ClientKey& key, int command);
 
     void Reset();
-    // Off: clients constructed from now on are neither recorded nor reachable by index.
-    void SetRecording(bool on);
     int ScriptClient(int client_index, const vornint_client_script& script);
     int ScriptCommand(int client_index, int command, const CommandAnswer& answer);
 
@@ -78,7 +76,6 @@ private:
 
     std::mutex mutex_;
     unsigned generation_ = 1;
-    bool recording_ = true;
     std::vector<Client> clients_;
     std::vector<StoredEntry> entries_;
     vornint_client_script default_script_{0, 0, 0, 1};

@@ -109,13 +109,13 @@ typedef struct vornint_command_script {
     long long reply_code;
 } vornint_command_script;
 
-// Forgets the record, every client and every script, and the pipe of vornint_connect_to_agent, and records again.
-// Clients still alive go on answering as before but are no longer recorded or reachable.
+// Forgets the record, every client and every script, and the pipe of vornint_connect_to_agent. Clients still alive
+// go on answering as before but are no longer recorded or reachable.
+//
+// A client constructed while the environment holds VORNINT_RECORD=off is not recorded (nor reachable by index, nor
+// scripted apart from the default script), so that a long run of a host does not grow the record. Read at each
+// construction, as VORNINT_MODE is, so that it works before the library is loaded.
 VORNINT_CONTROL_API void vornint_reset(void);
-
-// With 0, clients constructed from now on are not recorded (nor reachable by index, nor scripted apart from the
-// default script), so that a long run of a host does not grow the record; 1 records again. On by default.
-VORNINT_CONTROL_API void vornint_record_calls(int on);
 
 // Connected mode: clients constructed from now on link to the simulated agent on this pipe instead of answering
 // from the script (null: follow the environment again). Without this call the environment chooses:

@@ -22,10 +22,7 @@ Fn StandInExport(const char* name) {
 }  // namespace
 
 void QuietStandIns() {
-    using RecordCallsFn = void (*)(int);
-    if (const auto record_calls = StandInExport<RecordCallsFn>("vornint_record_calls")) {
-        record_calls(0);
-    }
+    SetEnvironmentVariableW(L"VORNINT_RECORD", L"off");
     const StandInLogApi log(GetModuleHandleW(L"log.dll"));
     if (log.SetRecording != nullptr) {
         log.SetRecording(0);
