@@ -18,15 +18,18 @@ unsigned long AgentFaults::TakeReplyDelay() {
     return delay_ms_;
 }
 
-void AgentFaults::SetNextSettingsReply(std::string text, int step) {
+void AgentFaults::AddSettingsReply(std::string text, int step) {
     std::lock_guard<std::mutex> lock(mutex_);
-    settings_reply_ = std::make_pair(std::move(text), step);
+    settings_replies_.emplace_back(std::move(text), step);
 }
 
 std::optional<std::pair<std::string, int>> AgentFaults::TakeSettingsReply() {
     std::lock_guard<std::mutex> lock(mutex_);
-    std::optional<std::pair<std::string, int>> reply;
-    reply.swap(settings_reply_);
+    if (settings_replies_.empty()) {
+        return std::nullopt;
+    }
+    std::optional<std::pair<std::string, int>> reply(std::move(settings_replies_.front()));
+    settings_replies_.pop_front();
     return reply;
 }
 
@@ -36,7 +39,7 @@ void AgentFaults::Reset() {
     refuse_until_ = 0;
     delay_ms_ = 0;
     delays_left_ = 0;
-    settings_reply_.reset();
+    settings_replies_.clear();
 }
 
 }  // namespace vorn_agent

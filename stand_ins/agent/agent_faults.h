@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <deque>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -24,8 +25,9 @@ public:
     // The delay for the command at hand (0: none), used up by the asking.
     unsigned long TakeReplyDelay();
 
-    void SetNextSettingsReply(std::string text, int step);
-    // The armed reply and its step, used up by the asking.
+    // Arms one more get_settings reply; armed replies go out in the order they were armed.
+    void AddSettingsReply(std::string text, int step);
+    // The next armed reply and its step, used up by the asking.
     std::optional<std::pair<std::string, int>> TakeSettingsReply();
 
     // Forgets every armed fault: a new agent starts well.
@@ -37,7 +39,7 @@ private:
     std::mutex mutex_;
     unsigned long delay_ms_ = 0;
     unsigned long delays_left_ = 0;
-    std::optional<std::pair<std::string, int>> settings_reply_;
+    std::deque<std::pair<std::string, int>> settings_replies_;
 };
 
 }  // namespace vorn_agent

@@ -11,7 +11,8 @@
 //   refuse_connections  "for_ms"           new connections closed as soon as they are made
 //   delay_replies       "ms" ["count"]     the next count (default 1) commands answered ms late; a command whose
 //                                          caller has given up by then is not carried out
-//   settings_reply      text               the next get_settings reply carries this text
+//   settings_reply      text               the next get_settings reply carries this text (each such step arms
+//                                          one more reply; they go out in order)
 //   deliver_policy      text               this policy text to every client with a policy handler
 //   policy_burst        "count"            that many policies, "burst-<step>-1" on, to every such client
 //   restart             ["down_ms"]        the server stops, and starts again on the same folder

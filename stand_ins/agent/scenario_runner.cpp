@@ -126,7 +126,7 @@ void ScenarioRunner::Fire(const ScenarioStep& step) {
             server_->Faults().DelayReplies(step.duration_ms, step.count);
             break;
         case StepKind::kSettingsReply:
-            server_->Faults().SetNextSettingsReply(step.text, step.number);
+            server_->Faults().AddSettingsReply(step.text, step.number);
             break;
         case StepKind::kDeliverPolicy:
             server_->Log().Write("scenario: step %d: delivered to %d client(s)", step.number,
