@@ -215,36 +215,34 @@ void AgentServer::JournalConnection(const Connection& connection, const char* wh
     journal_.Write(std::move(line));
 }
 
-bool AgentServer::Send(Connection& connection, const Frame& frame) {
-    std::lock_guard<std::mutex> lock(connection.writer);
+bool AgentServer::WriteHeld(Connection& connection, const Frame& frame, const std::string& what) {
     if (connection.closed) {
         return false;
     }
     const IoResult result = WriteFrame(connection.pipe, connection.cancel.get(), kWriteTimeoutMs, frame);
-    if (result.status != IoStatus::kOk && result.status != IoStatus::kCancelled) {
-        log_.Write("connection %u: cannot send a frame of kind %u: %s (error %lu); connection dropped", connection.id,
-                   frame.kind, result.why.c_str(), result.error);
+    if (result.status == IoStatus::kOk) {
+        return true;
     }
-    if (result.status != IoStatus::kOk) {
-        // A frame may be half written: the stream is of no use any more.
-        SetEvent(connection.cancel.get());
+    if (result.status != IoStatus::kCancelled) {
+        log_.Write("connection %u: cannot send %s: %s (error %lu); connection dropped", connection.id, what.c_str(),
+                   result.why.c_str(), result.error);
     }
-    return result.status == IoStatus::kOk;
+    // A frame may be half written: the stream is of no use any more.
+    SetEvent(connection.cancel.get());
+    return false;
+}
+
+bool AgentServer::Send(Connection& connection, const Frame& frame) {
+    std::lock_guard<std::mutex> lock(connection.writer);
+    return WriteHeld(connection, frame, "a frame of kind " + std::to_string(frame.kind));
 }
 
 bool AgentServer::SendNotification(Connection& connection) {
     std::lock_guard<std::mutex> lock(connection.writer);
-    if (connection.closed) {
-        return false;
-    }
     // Read under the writer, so that of two announcements racing for one connection the later state goes last.
     const bool up = faults_.ServerUp();
-    const IoResult result = WriteFrame(connection.pipe, connection.cancel.get(), kWriteTimeoutMs,
-                                       Notification(up ? kServerUp : kServerDown, up ? kUpText : kDownText));
-    if (result.status != IoStatus::kOk) {
-        SetEvent(connection.cancel.get());
-    }
-    return result.status == IoStatus::kOk;
+    return WriteHeld(connection, Notification(up ? kServerUp : kServerDown, up ? kUpText : kDownText),
+                     "a notification");
 }
 
 bool AgentServer::SendPolicy(Connection& connection, FrameKind kind, const std::string& text, const std::string& source,
@@ -253,16 +251,7 @@ bool AgentServer::SendPolicy(Connection& connection, FrameKind kind, const std::
     frame.kind = kind;
     frame.payload = PayloadWriter().Text(text).Take();
     std::lock_guard<std::mutex> lock(connection.writer);
-    if (connection.closed) {
-        return false;
-    }
-    const IoResult result = WriteFrame(connection.pipe, connection.cancel.get(), kWriteTimeoutMs, frame);
-    if (result.status != IoStatus::kOk) {
-        if (result.status != IoStatus::kCancelled) {
-            log_.Write("connection %u: cannot send a policy from %s: %s (error %lu); connection dropped", connection.id,
-                       source.c_str(), result.why.c_str(), result.error);
-        }
-        SetEvent(connection.cancel.get());
+    if (!WriteHeld(connection, frame, "a policy from " + source)) {
         return false;
     }
     Json::Value line(Json::objectValue);
@@ -465,6 +454,14 @@ bool AgentServer::Answer(const ConnectionPtr& connection, const Frame& request) 
 
 bool AgentServer::CarryOut(Connection& connection, const Command& command) {
     const int client = connection.client;
+    // The writer is held from the decision to the reply, and a connection that is ending carries out nothing: a
+    // change is made only where its answer still goes out (a reply written before the close is read after it).
+    std::lock_guard<std::mutex> lock(connection.writer);
+    if (connection.closed || WaitForSingleObject(connection.cancel.get(), 0) == WAIT_OBJECT_0) {
+        log_.Write("connection %u: client %d command %d not carried out: the connection is ending", connection.id,
+                   client, command.command);
+        return false;
+    }
     const ULONGLONG waited = GetTickCount64() - command.received;
     DWORD error = ERROR_CALL_NOT_IMPLEMENTED;
     std::string data;
@@ -493,7 +490,8 @@ bool AgentServer::CarryOut(Connection& connection, const Command& command) {
     log_.Write("connection %u: client %d command %d: result %lu", connection.id, client, command.command, error);
     const bool with_data = command.command == 1 && error == ERROR_SUCCESS;
     return command.request_id == 0 ||
-           Send(connection, Reply(command.request_id, static_cast<int>(error), error, with_data ? &data : nullptr));
+           WriteHeld(connection, Reply(command.request_id, static_cast<int>(error), error, with_data ? &data : nullptr),
+                     "a reply");
 }
 
 }  // namespace vorn_agent

@@ -99,6 +99,8 @@ private:
     void Listen(qv::UniqueHandle instance);
     void Serve(qv::UniqueHandle pipe, unsigned connection);
     bool Greet(Connection& connection, uint32_t flags);
+    // With the connection's writer held: writes the frame whole, or ends the connection.
+    bool WriteHeld(Connection& connection, const Frame& frame, const std::string& what);
     bool Send(Connection& connection, const Frame& frame);
     bool SendNotification(Connection& connection);
     bool SendPolicy(Connection& connection, FrameKind kind, const std::string& text, const std::string& source,

@@ -110,38 +110,17 @@ public:
         if (!Integer(after ? "after_events" : "at_ms", 0, after ? kUnlimited : kMaxMs, true, step.trigger)) {
             return false;
         }
-        unsigned long long number = 0;
         switch (step.kind) {
             case StepKind::kServerDown:
             case StepKind::kRefuseConnections:
-                if (!Integer("for_ms", 1, kMaxMs, true, number)) {
-                    return false;
-                }
-                step.duration_ms = static_cast<unsigned long>(number);
-                return true;
+                return Integer("for_ms", 1, kMaxMs, true, step.duration_ms);
             case StepKind::kDelayReplies:
-                if (!Integer("ms", 0, kMaxMs, true, number)) {
-                    return false;
-                }
-                step.duration_ms = static_cast<unsigned long>(number);
-                number = 1;
-                if (!Integer("count", 1, kMaxBurst, false, number)) {
-                    return false;
-                }
-                step.count = static_cast<unsigned long>(number);
-                return true;
+                return Integer("ms", 0, kMaxMs, true, step.duration_ms) &&
+                       Integer("count", 1, kMaxBurst, false, step.count);
             case StepKind::kPolicyBurst:
-                if (!Integer("count", 1, kMaxBurst, true, number)) {
-                    return false;
-                }
-                step.count = static_cast<unsigned long>(number);
-                return true;
+                return Integer("count", 1, kMaxBurst, true, step.count);
             case StepKind::kRestart:
-                if (!Integer("down_ms", 0, kMaxMs, false, number)) {
-                    return false;
-                }
-                step.duration_ms = static_cast<unsigned long>(number);
-                return true;
+                return Integer("down_ms", 0, kMaxMs, false, step.duration_ms);
             case StepKind::kSettingsReply:
             case StepKind::kDeliverPolicy:
                 return Text(step);
@@ -157,9 +136,9 @@ private:
         return false;
     }
 
-    // A missing optional field leaves out as it is.
-    bool Integer(const char* field, unsigned long long min, unsigned long long max, bool required,
-                 unsigned long long& out) {
+    // A missing optional field leaves out as it is; max fits out's type.
+    template <typename Number>
+    bool Integer(const char* field, unsigned long long min, unsigned long long max, bool required, Number& out) {
         if (!value_.isMember(field)) {
             return required ? Fail("\"" + std::string(field) + "\" is missing; it must be " + RangeText(min, max))
                             : true;
@@ -168,7 +147,7 @@ private:
         if (!value.isUInt64() || value.asUInt64() < min || value.asUInt64() > max) {
             return Fail("\"" + std::string(field) + "\" must be " + RangeText(min, max));
         }
-        out = value.asUInt64();
+        out = static_cast<Number>(value.asUInt64());
         return true;
     }
 
