@@ -34,9 +34,12 @@ constexpr ULONGLONG kProgressMs = 10000;
 // After the end, the host threads finish what they are in: at worst an Update that waits for a server that was
 // down, then for its reply.
 constexpr ULONGLONG kFinishMs = 60000;
-// What the process may keep after every object has gone: what the system, the runtime and the stand-ins cache.
+// What the process may keep after every object has gone: what the system, the runtime and the stand-ins cache;
+// and, for each library client that Stop and Uninit let go of without destroying it (as they are specified to),
+// that client's small remains.
 constexpr long kHandleMargin = 32;
-constexpr long long kMemoryMargin = 16LL << 20;
+constexpr long long kMemoryMargin = 4LL << 20;
+constexpr long long kLetGoClientBytes = 512;
 
 const char kSettings[] = R"({
     "conn": {
@@ -125,6 +128,8 @@ std::string MiB(long long bytes) {
     return text;
 }
 
+std::string Signed(long long bytes) { return (bytes >= 0 ? "+" : "") + MiB(bytes); }
+
 // One host thread of the soak, which says when it is done.
 class HostThread {
 public:
@@ -167,7 +172,8 @@ private:
     void Drive(unsigned long seconds, int first_member);
     bool WaitForHostThreads(const std::vector<std::unique_ptr<HostThread>>& threads);
     void CheckSettingsAtEnd();
-    bool CheckResources(const ProcessResources& before, const ProcessResources& after);
+    bool CheckResources(const ProcessResources& before, const ProcessResources& after,
+                        unsigned long long let_go_clients);
     void Progress(ULONGLONG started);
     int Finish(bool hung);
 
@@ -248,19 +254,20 @@ void Soak::CheckSettingsAtEnd() {
     }
 }
 
-bool Soak::CheckResources(const ProcessResources& before, const ProcessResources& after) {
+bool Soak::CheckResources(const ProcessResources& before, const ProcessResources& after,
+                          unsigned long long let_go_clients) {
     const long handles = static_cast<long>(after.handles) - static_cast<long>(before.handles);
-    const long long memory = static_cast<long long>(after.private_bytes) - static_cast<long long>(before.private_bytes);
-    char line[256];
+    const long long in_use = static_cast<long long>(after.InUse()) - static_cast<long long>(before.InUse());
+    const long long margin = kMemoryMargin + kLetGoClientBytes * static_cast<long long>(let_go_clients);
+    char line[512];
     snprintf(line, sizeof(line),
-             "resources: handles %lu -> %lu (%+ld, margin %ld), private memory %s -> %s (%s%s, "
-             "margin %s)",
-             before.handles, after.handles, handles, kHandleMargin,
-             MiB(static_cast<long long>(before.private_bytes)).c_str(),
-             MiB(static_cast<long long>(after.private_bytes)).c_str(), memory >= 0 ? "+" : "", MiB(memory).c_str(),
-             MiB(kMemoryMargin).c_str());
+             "resources: handles %lu -> %lu (%+ld, margin %ld); private memory %s -> %s, of which in use %s -> %s "
+             "(%s, margin %s with %llu library clients let go)",
+             before.handles, after.handles, handles, kHandleMargin, MiB(before.private_bytes).c_str(),
+             MiB(after.private_bytes).c_str(), MiB(before.InUse()).c_str(), MiB(after.InUse()).c_str(),
+             Signed(in_use).c_str(), MiB(margin).c_str(), let_go_clients);
     resources_line_ = line;
-    if (handles > kHandleMargin || memory > kMemoryMargin) {
+    if (handles > kHandleMargin || in_use > margin) {
         findings_.Lost("the process did not give back what the soak's objects held: %s", line);
         return false;
     }
@@ -325,6 +332,8 @@ int Soak::Run() {
         return 1;
     }
     const ProcessResources before = MeasureResources();
+    const unsigned long long cycles_before =
+        context_.counts.client_cycles.load() + context_.counts.settings_cycles.load();
     if (!WriteText(folder_ + L"\\scenario.json", schedule_.scenario)) {
         Say(L"soak: cannot write the scenario into %ls\n", folder_.c_str());
         return 1;
@@ -344,7 +353,8 @@ int Soak::Run() {
     totals_ = ledger_.Sum();
     // The soak's own memory of the agent's account goes first, so that the count is the plug-in's.
     ledger_.ForgetAll();
-    CheckResources(before, MeasureResources());
+    CheckResources(before, MeasureResources(),
+                   context_.counts.client_cycles.load() + context_.counts.settings_cycles.load() - cycles_before);
     return Finish(false);
 }
 

@@ -46,6 +46,28 @@ unsigned long HandlesFromSystemList() {
     return own;
 }
 
+// The free blocks of every heap of the process, committed and waiting for reuse.
+size_t HeapFreeBytes() {
+    std::vector<HANDLE> heaps(64);
+    DWORD count = GetProcessHeaps(static_cast<DWORD>(heaps.size()), heaps.data());
+    if (count > heaps.size()) {
+        heaps.resize(count);
+        count = GetProcessHeaps(count, heaps.data());
+    }
+    size_t free_bytes = 0;
+    for (DWORD n = 0; n < count && n < heaps.size(); ++n) {
+        if (!HeapLock(heaps[n])) {
+            continue;
+        }
+        PROCESS_HEAP_ENTRY entry{};
+        while (HeapWalk(heaps[n], &entry)) {
+            free_bytes += entry.wFlags == 0 ? entry.cbData : 0;
+        }
+        HeapUnlock(heaps[n]);
+    }
+    return free_bytes;
+}
+
 }  // namespace
 
 ProcessResources MeasureResources() {
@@ -60,6 +82,7 @@ ProcessResources MeasureResources() {
         // Wine leaves PrivateUsage at 0 and counts the same bytes as PagefileUsage, as Windows does too.
         resources.private_bytes = memory.PrivateUsage != 0 ? memory.PrivateUsage : memory.PagefileUsage;
     }
+    resources.heap_free_bytes = HeapFreeBytes();
     return resources;
 }
 
