@@ -21,8 +21,9 @@ DWORD ReadWholeFile(const std::wstring& path, size_t max_size, std::string& text
 // either the old document or the new one, never a mix.
 DWORD ReplaceFileAtomically(const std::wstring& path, const std::string& text);
 
-// Appends bytes in one write to a file opened for appending only, so that concurrent appenders never interleave
-// inside a line.
+// Appends bytes in one write to a file opened for appending only. Windows keeps such writes from interleaving;
+// Wine may put two of them, made through different handles at once, at the same offset, so the writers of one
+// file take one lock around their appends.
 DWORD AppendToFile(const std::wstring& path, const std::string& bytes);
 
 // Names of the files in folder whose names end in suffix (case-insensitive), in ordinal order of the name.

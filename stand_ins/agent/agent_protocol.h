@@ -8,8 +8,10 @@
 //
 // A conversation: the client sends kHello; the agent answers kNotification 4 and, to a client with a policy
 // handler, every policy (kRunPolicy, in name order) and every removal (kRemovePolicy). The client sends kEvent and
-// kCommand with a request id; the agent answers each with kReply under the same id, unless the id is 0 (nobody
-// waits). When the agent stops it sends kNotification 5 and closes.
+// kCommand (or kTimedCommand, which tells how long its caller waits) with a request id; the agent answers each with
+// kReply under the same id, unless the id is 0 (nobody waits). A command the agent cannot carry out in good time for
+// its caller is answered ERROR_TIMEOUT and not carried out. When the agent stops it sends kNotification 5 and
+// closes.
 #pragma once
 
 #include <windows.h>
@@ -33,6 +35,7 @@ enum FrameKind : uint32_t {
     kHello = 1,          // client -> agent: i32 client number, u32 handler flags, text name
     kEvent = 2,          // client -> agent: i32 priority, u64 type, u64 subtype, u64 flags, i32 wait, text json
     kCommand = 3,        // client -> agent: i32 command, text argument
+    kTimedCommand = 4,   // client -> agent: i32 command, i32 the caller's time-out in ms, text argument
     kRunPolicy = 10,     // agent -> client: text
     kAddPolicy = 11,     // agent -> client: text
     kRemovePolicy = 12,  // agent -> client: text

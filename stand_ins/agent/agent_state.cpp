@@ -16,7 +16,18 @@ bool ParseJson(const std::string& text, Json::Value& value) {
     Json::CharReaderBuilder builder;
     const std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
     std::string errors;
-    return reader->parse(text.data(), text.data() + text.size(), &value, &errors);
+    try {
+        return reader->parse(text.data(), text.data() + text.size(), &value, &errors);
+    } catch (const std::exception&) {
+        return false;  // nested beyond the reader's limit
+    }
+}
+
+void JournalDocument(AgentJournal& journal, const Json::Value& document) {
+    Json::Value line(Json::objectValue);
+    line["what"] = "settings";
+    line["document"] = document;
+    journal.Write(std::move(line));
 }
 
 void MergeInto(Json::Value& target, const Json::Value& change) {
@@ -32,21 +43,33 @@ void MergeInto(Json::Value& target, const Json::Value& change) {
 
 }  // namespace
 
-AgentState::AgentState(std::wstring folder, AgentLog& log) : folder_(std::move(folder)), log_(log) {}
+AgentState::AgentState(std::wstring folder, AgentLog& log, AgentJournal& journal)
+    : folder_(std::move(folder)), log_(log), journal_(journal) {}
 
-std::vector<std::string> AgentState::Texts(const wchar_t* subfolder) {
-    std::vector<std::string> texts;
+std::vector<PolicyFile> AgentState::Files(const wchar_t* subfolder) {
+    std::vector<PolicyFile> files;
     const std::wstring folder = folder_ + L"\\" + subfolder;
     for (const std::wstring& name : ListFiles(folder, L".json")) {
-        std::string text;
-        const DWORD error = ReadWholeFile(folder + L"\\" + name, kMaxText, text);
+        PolicyFile file;
+        const DWORD error = ReadWholeFile(folder + L"\\" + name, kMaxText, file.text);
         if (error != ERROR_SUCCESS) {
             log_.Write("cannot read %s: error %lu; left out", ToUtf8(folder + L"\\" + name).c_str(), error);
             continue;
         }
-        texts.push_back(std::move(text));
+        file.source = ToUtf8(std::wstring(subfolder) + L"/" + name);
+        file.polid = PolicyIdOf(file.text);
+        files.push_back(std::move(file));
     }
-    return texts;
+    return files;
+}
+
+void AgentState::JournalSettings() {
+    std::lock_guard<std::mutex> lock(settings_mutex_);
+    std::string text;
+    Json::Value document;
+    if (ReadWholeFile(folder_ + L"\\settings.json", kMaxText, text) == ERROR_SUCCESS && ParseJson(text, document)) {
+        JournalDocument(journal_, document);
+    }
 }
 
 DWORD AgentState::GetSettings(std::string& text) {
@@ -87,8 +110,10 @@ DWORD AgentState::UpdateSettings(const char* change) {
     error = ReplaceFileAtomically(path, current.toStyledString());
     if (error != ERROR_SUCCESS) {
         log_.Write("update settings: cannot write settings.json: error %lu", error);
+        return error;
     }
-    return error;
+    JournalDocument(journal_, current);
+    return ERROR_SUCCESS;
 }
 
 DWORD AgentState::AppendEvent(const EventRecord& event) {

@@ -3,11 +3,13 @@
 
 #include <windows.h>
 
+#include <cstdio>
 #include <mutex>
 #include <string>
 
 #include "stand_ins/agent/agent_files.h"
 #include "stand_ins/agent/agent_server.h"
+#include "stand_ins/agent/scenario_runner.h"
 
 namespace {
 
@@ -20,6 +22,11 @@ std::mutex& AgentMutex() {
 vorn_agent::AgentServer& Agent() {
     static vorn_agent::AgentServer* agent = new vorn_agent::AgentServer();
     return *agent;
+}
+
+vorn_agent::ScenarioRunner& Runner() {
+    static vorn_agent::ScenarioRunner* runner = new vorn_agent::ScenarioRunner();
+    return *runner;
 }
 
 std::wstring Environment(const wchar_t* name) {
@@ -62,6 +69,27 @@ void ReadDirectionsFile(std::wstring& state_dir, std::wstring& pipe_name) {
     }
 }
 
+bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+// The scenario the agent plays: the file VORN_AGENT_SCENARIO names, else scenario.json in the state folder, else
+// none. A scenario that does not load keeps the agent from starting; why goes to its log and to stderr.
+DWORD ChooseScenario(const std::wstring& state_dir, vorn_agent::Scenario& scenario) {
+    std::wstring path = Environment(L"VORN_AGENT_SCENARIO");
+    if (path.empty() && Exists(state_dir + L"\\scenario.json")) {
+        path = state_dir + L"\\scenario.json";
+    }
+    std::string error;
+    if (path.empty() || vorn_agent::LoadScenario(path, scenario, error)) {
+        return ERROR_SUCCESS;
+    }
+    vorn_agent::AgentLog log;
+    log.Open(state_dir + L"\\agent.log");
+    log.Write("%s; the agent does not start (%s)", error.c_str(), vorn_agent::ToUtf8(path).c_str());
+    fprintf(stderr, "vorn-agent: %s; the agent does not start (%s)\n", error.c_str(), vorn_agent::ToUtf8(path).c_str());
+    fflush(stderr);
+    return ERROR_INVALID_DATA;
+}
+
 }  // namespace
 
 extern "C" unsigned long vorn_agent_start_on(const wchar_t* state_dir, const wchar_t* pipe_name) {
@@ -80,13 +108,30 @@ extern "C" unsigned long vorn_agent_start_on(const wchar_t* state_dir, const wch
         options.pipe_name = file_pipe.empty() ? std::wstring(vorn_agent::kDefaultPipeName) : file_pipe;
     }
     std::lock_guard<std::mutex> lock(AgentMutex());
-    return Agent().Start(options);
+    if (Agent().Running()) {
+        return ERROR_ALREADY_EXISTS;
+    }
+    vorn_agent::Scenario scenario;
+    if (Exists(options.state_dir)) {
+        const DWORD loaded = ChooseScenario(options.state_dir, scenario);
+        if (loaded != ERROR_SUCCESS) {
+            return loaded;
+        }
+    }
+    // A new agent starts well, whatever the last one's scenario left armed.
+    Agent().Faults().Reset();
+    const DWORD started = Agent().Start(options);
+    if (started == ERROR_SUCCESS) {
+        Runner().Start(std::move(scenario), Agent(), options);
+    }
+    return started;
 }
 
 extern "C" unsigned long vorn_agent_start(const wchar_t* state_dir) { return vorn_agent_start_on(state_dir, nullptr); }
 
 extern "C" void vorn_agent_stop(void) {
     std::lock_guard<std::mutex> lock(AgentMutex());
+    Runner().Stop();
     Agent().Stop();
 }
 

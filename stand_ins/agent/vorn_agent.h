@@ -8,7 +8,8 @@
 //      VornHostService.exe); a relative path there is taken relative to that module's folder. This is the way
 //      for the service, which the service control manager starts without the caller's environment.
 // The pipe it serves: the environment variable VORN_AGENT_PIPE, else the second line of vorn_agent_dir.txt, else
-// \\.\pipe\vorn-agent.
+// \\.\pipe\vorn-agent. The scenario it plays (scenario.h): the file that VORN_AGENT_SCENARIO names, else
+// scenario.json in the state folder, else none.
 #pragma once
 
 #ifdef __cplusplus
@@ -16,8 +17,9 @@ extern "C" {
 #endif
 
 // Starts serving; returns 0 or a Windows error code: ERROR_ALREADY_EXISTS when this process serves already,
-// ERROR_PATH_NOT_FOUND when no state folder is named or it does not exist, or the pipe's error (another process
-// serving the same name gives ERROR_ACCESS_DENIED or ERROR_PIPE_BUSY).
+// ERROR_PATH_NOT_FOUND when no state folder is named or it does not exist, ERROR_INVALID_DATA when the scenario does
+// not load (the agent's log and stderr say why), or the pipe's error (another process serving the same name gives
+// ERROR_ACCESS_DENIED or ERROR_PIPE_BUSY).
 unsigned long vorn_agent_start(const wchar_t* state_dir);
 
 // The same with the pipe name given (null: as vorn_agent_start finds it).

@@ -163,6 +163,10 @@ void AgentLink::Run() {
                 break;
         }
         Drop();
+        // A connection that ends at once (an agent refusing new connections) must not make the link spin.
+        if (!stopping_) {
+            WaitForSingleObject(wake_.get(), kRetryMs);
+        }
     }
 }
 
@@ -281,8 +285,10 @@ int AgentLink::Request(vorn_agent::Frame frame, int timeout_ms, Pending& answer)
                   : vorn_agent::IoResult{vorn_agent::IoStatus::kClosed, 0, ""};
         if (result.status != vorn_agent::IoStatus::kOk) {
             if (pipe_ && !stopping_) {
-                // A frame may be half written; the I/O thread drops the connection and connects again.
-                Log(kProblem, "sending to the agent failed: %s (error %lu)", result.why.c_str(), result.error);
+                // A frame may be half written; the I/O thread drops the connection and connects again. An agent
+                // that has gone is routine; the I/O thread notices it too.
+                Log(result.status == vorn_agent::IoStatus::kClosed ? kRoutine : kProblem,
+                    "sending to the agent failed: %s (error %lu)", result.why.c_str(), result.error);
                 SetEvent(wake_.get());
             }
             std::lock_guard<std::mutex> pending_lock(pending_mutex_);
@@ -319,9 +325,10 @@ int AgentLink::SendEvent(int priority, uint64_t type, uint64_t subtype, uint64_t
 }
 
 int AgentLink::SendCommand(int command, const char* argument, vorn::command_result* result, int timeout_ms) {
+    // The agent learns how long the caller waits, so that it does not carry out a command nobody waits for.
     vorn_agent::Frame frame;
-    frame.kind = vorn_agent::kCommand;
-    frame.payload = vorn_agent::PayloadWriter().I32(command).Text(argument).Take();
+    frame.kind = vorn_agent::kTimedCommand;
+    frame.payload = vorn_agent::PayloadWriter().I32(command).I32(timeout_ms > 0 ? timeout_ms : 0).Text(argument).Take();
     Pending answer;
     const int sent = Request(std::move(frame), timeout_ms <= 0 ? -1 : timeout_ms, answer);
     if (sent != ERROR_SUCCESS) {

@@ -6,7 +6,7 @@
 // send_event or send_command that waits for them. When the connection ends without the agent's goodbye, the link
 // delivers notification 5 itself, since the handlers must learn that the server is gone; when it comes back, the
 // agent's greeting brings 4. Anything the protocol does not allow from the agent is logged and drops the
-// connection, after which the link connects again.
+// connection, after which the link connects again, a moment later. Commands tell the agent their time-out.
 //
 // Log lines go to the file that VORNINT_LOG names. Without it, problems (refused input, failed sends) go to stderr
 // and the routine lines (connected, disconnected) nowhere, so that a host's own output stays readable.

@@ -19,6 +19,13 @@ void CopyText(const std::string& source, char* target, size_t capacity) {
     target[length] = '\0';
 }
 
+// False under VORNINT_RECORD=off.
+bool RecordingWanted() {
+    wchar_t value[8] = {};
+    const DWORD length = GetEnvironmentVariableW(L"VORNINT_RECORD", value, 8);
+    return !(length > 0 && length < 8 && _wcsicmp(value, L"off") == 0);
+}
+
 }  // namespace
 
 Recorder& Recorder::Instance() {
@@ -30,6 +37,10 @@ ClientKey Recorder::AddClient(int number, const char* name, std::shared_ptr<Deli
     ClientKey key;
     {
         std::lock_guard<std::mutex> lock(mutex_);
+        if (!RecordingWanted()) {
+            key.number = number;
+            return key;
+        }
         key.generation = generation_;
         key.index = static_cast<int>(clients_.size());
         key.number = number;

@@ -15,11 +15,13 @@ namespace vornint {
 
 class DeliveryQueue;
 
-// Identifies a client's record; a client made before the last reset carries an old generation and is not recorded.
+// Identifies a client's record; a client made before the last reset carries an old generation and is not recorded,
+// nor is one made under VORNINT_RECORD=off (generation 0).
 struct ClientKey {
     unsigned generation = 0;
     int index = -1;
     int number = 0;
+    bool Recorded() const { return generation != 0; }
 };
 
 struct CommandAnswer {

@@ -1,6 +1,10 @@
 // vorn::vorn_comm_client of the stand-in: every call is recorded; in the scriptable mode it is answered from the
 // script, in the connected mode by the simulated agent over its pipe. Callbacks come from the client's delivery
 // queue in both.
+//
+// stop lets go of what a stopped client no longer needs (the link, its thread and handles, and an unrecorded
+// client's queue), as the agent's library does: an owner may keep a stopped client for good without it holding
+// a connection's worth of resources. start_async makes them again.
 #include "agent_link/vorn_comm_client.h"
 
 #include <atomic>
@@ -17,11 +21,15 @@ struct vorn_comm_client::state {
     vornint::ClientKey key;
     std::shared_ptr<vornint::DeliveryQueue> queue = std::make_shared<vornint::DeliveryQueue>();
     std::atomic<bool> stopped{false};          // stop has returned and start_async did not follow
-    std::unique_ptr<vornint::AgentLink> link;  // the connected mode's; null in the scriptable mode
+    std::unique_ptr<vornint::AgentLink> link;  // the connected mode's while started
+    bool connected_mode = false;
+    std::wstring pipe_name;
     int number = 0;
     std::string name;
     bool policy_handler = false;
     bool notification_handler = false;
+    vorn::policy_handler* policy = nullptr;
+    vorn::notification_handler* notification = nullptr;
 };
 
 namespace {
@@ -39,9 +47,9 @@ vorn_comm_client::vorn_comm_client(int client_number, const char* name) : state_
     state_->queue->SetKey(state_->key);
     state_->number = client_number;
     state_->name = name != nullptr ? name : "";
-    std::wstring pipe_name;
-    if (vornint::ConnectedModeChosen(pipe_name)) {
-        state_->link = std::make_unique<vornint::AgentLink>(pipe_name, state_->queue);
+    state_->connected_mode = vornint::ConnectedModeChosen(state_->pipe_name);
+    if (state_->connected_mode) {
+        state_->link = std::make_unique<vornint::AgentLink>(state_->pipe_name, state_->queue);
     }
 }
 
@@ -50,7 +58,7 @@ vorn_comm_client::~vorn_comm_client() {
     if (state_->link) {
         state_->link->Stop();
     }
-    const vornint::DeliveryQueue::Ended ended = state_->queue->End();
+    const vornint::DeliveryQueue::Ended ended = state_->queue ? state_->queue->End() : vornint::DeliveryQueue::Ended{};
     vornint_entry entry = Entry(VORNINT_DESTROYED);
     entry.stopped_before = state_->stopped ? 1 : 0;
     entry.dropped = ended.dropped;
@@ -60,7 +68,10 @@ vorn_comm_client::~vorn_comm_client() {
 }
 
 void vorn_comm_client::register_policy_handler(policy_handler* handler) {
-    state_->queue->SetPolicyHandler(handler);
+    state_->policy = handler;
+    if (state_->queue) {
+        state_->queue->SetPolicyHandler(handler);
+    }
     state_->policy_handler = handler != nullptr;
     vornint_entry entry = Entry(VORNINT_REGISTERED_POLICY_HANDLER);
     entry.handler = handler;
@@ -68,7 +79,10 @@ void vorn_comm_client::register_policy_handler(policy_handler* handler) {
 }
 
 void vorn_comm_client::register_notification_handler(notification_handler* handler) {
-    state_->queue->SetNotificationHandler(handler);
+    state_->notification = handler;
+    if (state_->queue) {
+        state_->queue->SetNotificationHandler(handler);
+    }
     state_->notification_handler = handler != nullptr;
     vornint_entry entry = Entry(VORNINT_REGISTERED_NOTIFICATION_HANDLER);
     entry.handler = handler;
@@ -77,6 +91,15 @@ void vorn_comm_client::register_notification_handler(notification_handler* handl
 
 int vorn_comm_client::start_async() {
     vornint_client_script script = vornint::Recorder::Instance().ClientScript(state_->key);
+    if (!state_->queue) {
+        state_->queue = std::make_shared<vornint::DeliveryQueue>();
+        state_->queue->SetKey(state_->key);
+        state_->queue->SetPolicyHandler(state_->policy);
+        state_->queue->SetNotificationHandler(state_->notification);
+    }
+    if (state_->connected_mode && !state_->link) {
+        state_->link = std::make_unique<vornint::AgentLink>(state_->pipe_name, state_->queue);
+    }
     if (state_->link) {
         // One delivery thread keeps the agent's order; the link connects in the background.
         script.start_result = 0;
@@ -94,8 +117,9 @@ int vorn_comm_client::start_async() {
 }
 
 bool vorn_comm_client::is_connected() const {
-    const bool connected = state_->link ? state_->link->Connected()
-                                        : vornint::Recorder::Instance().ClientScript(state_->key).connected != 0;
+    const bool connected = state_->connected_mode
+                               ? state_->link && state_->link->Connected()
+                               : vornint::Recorder::Instance().ClientScript(state_->key).connected != 0;
     vornint_entry entry = Entry(VORNINT_ASKED_CONNECTED);
     entry.returned = connected ? 1 : 0;
     vornint::Recorder::Instance().Record(state_->key, entry, nullptr);
@@ -104,9 +128,10 @@ bool vorn_comm_client::is_connected() const {
 
 int vorn_comm_client::send_event(event_priority priority, unsigned long long type, unsigned long long subtype,
                                  unsigned long long flags, const char* json, int wait) {
-    const int result = state_->link
-                           ? state_->link->SendEvent(static_cast<int>(priority), type, subtype, flags, json, wait)
-                           : vornint::Recorder::Instance().ClientScript(state_->key).send_event_result;
+    const int result =
+        !state_->connected_mode ? vornint::Recorder::Instance().ClientScript(state_->key).send_event_result
+        : state_->link          ? state_->link->SendEvent(static_cast<int>(priority), type, subtype, flags, json, wait)
+                                : ERROR_PIPE_NOT_CONNECTED;
     vornint_entry entry = Entry(VORNINT_SENT_EVENT);
     entry.priority = static_cast<int>(priority);
     entry.type = type;
@@ -119,8 +144,9 @@ int vorn_comm_client::send_event(event_priority priority, unsigned long long typ
 }
 
 int vorn_comm_client::send_command(int command, const char* argument, command_result* result, int timeout_ms) {
-    if (state_->link) {
-        const int returned = state_->link->SendCommand(command, argument, result, timeout_ms);
+    if (state_->connected_mode) {
+        const int returned =
+            state_->link ? state_->link->SendCommand(command, argument, result, timeout_ms) : ERROR_PIPE_NOT_CONNECTED;
         vornint_entry entry = Entry(VORNINT_SENT_COMMAND);
         entry.command = command;
         entry.result_object = result;
@@ -147,8 +173,13 @@ void vorn_comm_client::stop() {
     // The link first, so that nothing new is queued while the queue ends.
     if (state_->link) {
         state_->link->Stop();
+        state_->link.reset();
     }
-    const vornint::DeliveryQueue::Ended ended = state_->queue->End();
+    const vornint::DeliveryQueue::Ended ended = state_->queue ? state_->queue->End() : vornint::DeliveryQueue::Ended{};
+    if (!state_->key.Recorded()) {
+        // Nobody can reach it by index; a callback still running on it holds it until it returns.
+        state_->queue.reset();
+    }
     state_->stopped = true;
     vornint_entry entry = Entry(VORNINT_STOPPED);
     entry.dropped = ended.dropped;

@@ -111,6 +111,10 @@ typedef struct vornint_command_script {
 
 // Forgets the record, every client and every script, and the pipe of vornint_connect_to_agent. Clients still alive
 // go on answering as before but are no longer recorded or reachable.
+//
+// A client constructed while the environment holds VORNINT_RECORD=off is not recorded (nor reachable by index, nor
+// scripted apart from the default script), so that a long run of a host does not grow the record. Read at each
+// construction, as VORNINT_MODE is, so that it works before the library is loaded.
 VORNINT_CONTROL_API void vornint_reset(void);
 
 // Connected mode: clients constructed from now on link to the simulated agent on this pipe instead of answering

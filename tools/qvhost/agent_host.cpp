@@ -38,17 +38,26 @@ unsigned long ToolLogger::fill(Product::LoggerSettings* settings) {
     settings->level_mask = kLevelsInfoAndAbove;
     settings->max_size = kMaxSizeKb;
     settings->log_dir = folder.c_str();
+    if (!verbose_) {
+        return 0;
+    }
     Say(L"   host logger plug-in filled the settings: enabled, level mask 0x%02X, max size %d KB, folder %ls\n",
         kLevelsInfoAndAbove, kMaxSizeKb, folder.c_str());
     return 0;
 }
 
 unsigned long ToolLogger::subscribe(IEvents*, unsigned long) {
+    if (!verbose_) {
+        return 0;
+    }
     Say(L"   the agent loader subscribed to the host's logger changes\n");
     return 0;
 }
 
 unsigned long ToolLogger::unsubscribe(IEvents*, unsigned long) {
+    if (!verbose_) {
+        return 0;
+    }
     Say(L"   the agent loader unsubscribed from the host's logger changes\n");
     return 0;
 }
@@ -66,24 +75,34 @@ unsigned long ToolManager::get(const wchar_t* plugin_name, const GUID* iid, void
 
 unsigned long ToolManager::release(const wchar_t*) { return 0; }
 
-AgentLoader::AgentLoader(const Plugin& plugin) : loader_(plugin, L"Vorn.AL", Endpoint::Vorn::IID_IServPlugin) {}
+AgentLoader::AgentLoader(const Plugin& plugin, bool verbose)
+    : verbose_(verbose), host_(verbose), loader_(plugin, L"Vorn.AL", Endpoint::Vorn::IID_IServPlugin) {}
 
 bool AgentLoader::Run(const std::wstring& pipe_name) {
     if (!loader_) {
         Say(L"   Vorn.AL is not available (result %lu)\n", loader_.CreateResult());
         return false;
     }
-    Say(L"   Init(host) -> %lu\n", loader_->Init(&host_));
+    const unsigned long initialised = loader_->Init(&host_);
     initialised_ = true;
-    ShowAgentLogConfig();
-    Say(L"   Start() -> %lu\n", loader_->Start());
+    if (verbose_) {
+        Say(L"   Init(host) -> %lu\n", initialised);
+        ShowAgentLogConfig();
+    }
+    const unsigned long started = loader_->Start();
+    if (verbose_) {
+        Say(L"   Start() -> %lu\n", started);
+    }
     // Start always answers 0; whether an agent serves shows only at its pipe.
     if (!WaitNamedPipeW(pipe_name.c_str(), kPipeAnswerMs)) {
         const DWORD error = GetLastError();
-        Say(L"   no agent answers on %ls: error %lu (%ls)\n", pipe_name.c_str(), error, ErrorText(error).c_str());
+        Say(L"   no agent answers on %ls: error %lu (%ls); the agent's log, agent.log in its folder, says why\n",
+            pipe_name.c_str(), error, ErrorText(error).c_str());
         return false;
     }
-    Say(L"   the agent serves %ls on %ls\n", EnvironmentValue(L"VORN_AGENT_DIR").c_str(), pipe_name.c_str());
+    if (verbose_) {
+        Say(L"   the agent serves %ls on %ls\n", EnvironmentValue(L"VORN_AGENT_DIR").c_str(), pipe_name.c_str());
+    }
     return true;
 }
 
@@ -93,7 +112,9 @@ void AgentLoader::Halt() {
     }
     initialised_ = false;
     loader_->Stop();
-    Say(L"   Vorn.AL Stop: vorn.dll stopped the agent (a client still linked would get notification 5)\n");
+    if (verbose_) {
+        Say(L"   Vorn.AL Stop: vorn.dll stopped the agent (a client still linked would get notification 5)\n");
+    }
     loader_->UnInit();
     loader_.Reset();
 }

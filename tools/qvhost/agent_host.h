@@ -14,6 +14,7 @@ namespace qvhost {
 // would hand out.
 class ToolLogger final : public Product::ILoggerConfiguration {
 public:
+    explicit ToolLogger(bool verbose) : verbose_(verbose) {}
     void reserved0() override {}
     void reserved1() override {}
     void reserved2() override {}
@@ -21,11 +22,15 @@ public:
     unsigned long fill(Product::LoggerSettings* settings) override;
     unsigned long subscribe(IEvents* sink, unsigned long reserved) override;
     unsigned long unsubscribe(IEvents* sink, unsigned long reserved) override;
+
+private:
+    const bool verbose_;
 };
 
 // Offers the one plug-in the agent loader asks for, "Product.Configuration.Logger".
 class ToolManager final : public Product::IComponentManager {
 public:
+    explicit ToolManager(bool verbose) : logger_(verbose) {}
     unsigned long get(const wchar_t* plugin_name, const GUID* iid, void** plugin) override;
     unsigned long release(const wchar_t* plugin_name) override;
 
@@ -35,6 +40,7 @@ private:
 
 class ToolHost final : public Product::IHost {
 public:
+    explicit ToolHost(bool verbose) : manager_(verbose) {}
     void reserved0() override {}
     Product::IComponentManager* GetComponentManager() override { return &manager_; }
 
@@ -44,10 +50,10 @@ private:
 
 // "Vorn.AL" with this tool's host: Init and Start on Run, Stop and UnInit on Halt or when the owner goes. The
 // stand-in vorn.dll runs the simulated agent in this process while it is started, serving the folder that
-// VORN_AGENT_DIR names.
+// VORN_AGENT_DIR names. Not verbose, it tells only what went wrong.
 class AgentLoader {
 public:
-    explicit AgentLoader(const Plugin& plugin);
+    explicit AgentLoader(const Plugin& plugin, bool verbose = true);
     ~AgentLoader() { Halt(); }
     AgentLoader(const AgentLoader&) = delete;
     AgentLoader& operator=(const AgentLoader&) = delete;
@@ -57,6 +63,7 @@ public:
     void Halt();
 
 private:
+    const bool verbose_;
     ToolHost host_;
     Object<IServPlugin> loader_;
     bool initialised_ = false;

@@ -12,6 +12,7 @@
 #include "tools/qvhost/policies.h"
 #include "tools/qvhost/service.h"
 #include "tools/qvhost/settings.h"
+#include "tools/qvhost/soak.h"
 
 namespace {
 
@@ -23,18 +24,24 @@ struct Options {
     bool scripted = false;
     std::wstring reply_file;
     PolicyRound policies;
+    SoakOptions soak;
+    std::wstring scenario;
     std::vector<std::wstring> words;
 };
 
 void Usage() {
     Say(L"usage: qvhost [--plugin PATH] [--agent-libraries DIR] [--scripted] [COMMAND]\n"
         L"  demo [AGENT_DIR]                  the whole demo (the default command)\n"
-        L"  agent run SECONDS [AGENT_DIR]     run the agent in this process, for the commands below to reach\n"
+        L"  agent run SECONDS [AGENT_DIR] [--scenario FILE]\n"
+        L"                                    run the agent in this process, for the commands below to reach,\n"
+        L"                                    playing the fault scenario FILE (else AGENT_DIR\\scenario.json)\n"
         L"  policies [--client N] [--seconds S] [--deliver JSON]\n"
         L"                                    receive policies for S seconds, report each run\n"
         L"  settings get [--reply FILE]       print the agent's settings\n"
         L"  settings set FIELD VALUE          change one of: %ls\n"
         L"  service install DIR | service uninstall DIR | service status\n"
+        L"  soak [--seconds N] [--seed S]       the plug-in through N s (default 60) of an agent's faults, from\n"
+        L"                                    several host threads; its last line counts what was lost or stuck\n"
         L"AGENT_DIR defaults to VORN_AGENT_DIR, else demo-agent beside the tool's folder. The agent's clients\n"
         L"link to it over VORN_AGENT_PIPE (default \\\\.\\pipe\\vorn-agent): the tool sets VORNINT_MODE=connected\n"
         L"unless told --scripted, when the stand-in vornint.dll answers as scripted (--deliver and --reply script\n"
@@ -61,7 +68,13 @@ bool Parse(int argc, wchar_t** argv, Options& options) {
         } else if (arg == L"--client" && has_value) {
             options.policies.client_number = _wtoi(argv[++i]);
         } else if (arg == L"--seconds" && has_value) {
-            options.policies.wait_ms = static_cast<unsigned long>(_wtoi(argv[++i])) * 1000;
+            options.soak.seconds = std::wcstoul(argv[++i], nullptr, 10);
+            options.policies.wait_ms = options.soak.seconds * 1000;
+        } else if (arg == L"--seed" && has_value) {
+            options.soak.seed = std::wcstoull(argv[++i], nullptr, 10);
+            options.soak.seed_given = true;
+        } else if (arg == L"--scenario" && has_value) {
+            options.scenario = argv[++i];
         } else if (arg == L"--deliver" && has_value) {
             options.policies.deliver = argv[++i];
             options.scripted = true;
@@ -78,7 +91,7 @@ bool Parse(int argc, wchar_t** argv, Options& options) {
     const std::wstring& command = w[0];
     const size_t n = w.size();
     return (command == L"demo" && n <= 2) || (command == L"agent" && n >= 3 && n <= 4 && w[1] == L"run") ||
-           (command == L"policies" && n == 1) ||
+           (command == L"policies" && n == 1) || (command == L"soak" && n == 1) ||
            (command == L"settings" && ((n <= 2 && (n == 1 || w[1] == L"get")) || (n == 4 && w[1] == L"set"))) ||
            (command == L"service" &&
             ((n == 3 && (w[1] == L"install" || w[1] == L"uninstall")) || (n == 2 && w[1] == L"status")));
@@ -161,7 +174,15 @@ int wmain(int argc, wchar_t** argv) {
         return RunDemo(plugin, options.plugin_path, agent_dir);
     }
     if (command == L"agent") {
+        if (!options.scenario.empty()) {
+            wchar_t full[MAX_PATH] = {};
+            GetFullPathNameW(options.scenario.c_str(), MAX_PATH, full, nullptr);
+            SetEnvironmentVariableW(L"VORN_AGENT_SCENARIO", full);
+        }
         return RunAgent(plugin, std::wcstoul(w[2].c_str(), nullptr, 10), agent_dir);
+    }
+    if (command == L"soak") {
+        return RunSoak(plugin, options.soak);
     }
     if (command == L"policies") {
         return RunPolicyRound(plugin, options.policies) >= 0 ? 0 : 1;

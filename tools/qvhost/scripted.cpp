@@ -5,6 +5,7 @@
 
 #include <cstdio>
 
+#include "stand_ins/log/log_stand_in.h"
 #include "stand_ins/vornint/vornint_control.h"
 #include "tools/qvhost/plugin.h"
 
@@ -18,15 +19,15 @@ Fn StandInExport(const char* name) {
     return reinterpret_cast<Fn>(reinterpret_cast<void*>(library != nullptr ? GetProcAddress(library, name) : nullptr));
 }
 
-std::string Utf8(const std::wstring& text) {
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    std::string out(size > 0 ? size : 1, '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, out.data(), size, nullptr, nullptr);
-    out.resize(out.size() - 1);
-    return out;
-}
-
 }  // namespace
+
+void QuietStandIns() {
+    SetEnvironmentVariableW(L"VORNINT_RECORD", L"off");
+    const StandInLogApi log(GetModuleHandleW(L"log.dll"));
+    if (log.SetRecording != nullptr) {
+        log.SetRecording(0);
+    }
+}
 
 bool DeliverThroughStandIn(const std::wstring& policy) {
     using DeliverFn = int (*)(int, int, int, const char*);

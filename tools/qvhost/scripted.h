@@ -12,4 +12,8 @@ bool DeliverThroughStandIn(const std::wstring& policy);
 // Has the stand-in answer get_settings with the text of the file.
 bool ScriptSettingsReply(const std::wstring& file);
 
+// Keeps a long run from growing the stand-ins' records of calls: the stand-in vornint.dll (VORNINT_RECORD=off) and
+// log.dll, when it is loaded, record nothing further. The agent's own libraries are not touched.
+void QuietStandIns();
+
 }  // namespace qvhost
