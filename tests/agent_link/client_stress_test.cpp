@@ -86,7 +86,8 @@ TEST_F(ClientConcurrency, DeliveriesOnSeveralAgentThreadsAndTheHostsChangesLoseN
     }
     for (CountingHandle& t : transients) {
         for (const auto& entry : t.Counts()) {
-            EXPECT_EQ(entry.second, 1) << "a transient subscriber heard twice of " << testing::PrintToString(entry.first);
+            EXPECT_EQ(entry.second, 1) << "a transient subscriber heard twice of "
+                                       << testing::PrintToString(entry.first);
         }
     }
 }

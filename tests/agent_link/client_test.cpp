@@ -169,22 +169,32 @@ std::vector<std::pair<int, int>> LifeRecord() {
 }
 
 TEST_F(ClientLifeCycle, HeldClientsAreReplacedLetGoOrDestroyedByTheHostsCalls) {
-    enum { C = VORNINT_CONSTRUCTED, R = VORNINT_REGISTERED_POLICY_HANDLER, S = VORNINT_STARTED, X = VORNINT_STOPPED,
-           D = VORNINT_DESTROYED };
+    enum {
+        C = VORNINT_CONSTRUCTED,
+        R = VORNINT_REGISTERED_POLICY_HANDLER,
+        S = VORNINT_STARTED,
+        X = VORNINT_STOPPED,
+        D = VORNINT_DESTROYED
+    };
     const struct {
         const char* name;
         std::function<void(IClient*&)> steps;
         std::vector<std::pair<int, int>> record;
     } cases[] = {
-        {"start twice destroys the first without stop", [](IClient*& c) { c->Start(1), c->Start(2); },
+        {"start twice destroys the first without stop",
+         [](IClient*& c) { c->Start(1), c->Start(2); },
          {{C, 0}, {R, 0}, {S, 0}, {C, 1}, {D, 0}, {R, 1}, {S, 1}}},
-        {"stop then start lets the stopped one live", [](IClient*& c) { c->Start(1), c->Stop(), c->Start(2), c->Stop(); },
+        {"stop then start lets the stopped one live",
+         [](IClient*& c) { c->Start(1), c->Stop(), c->Start(2), c->Stop(); },
          {{C, 0}, {R, 0}, {S, 0}, {X, 0}, {C, 1}, {R, 1}, {S, 1}, {X, 1}}},
         {"destroying the object destroys the held client without stop",
-         [this](IClient*& c) { c->Start(1), Destroy(c); }, {{C, 0}, {R, 0}, {S, 0}, {D, 0}}},
+         [this](IClient*& c) { c->Start(1), Destroy(c); },
+         {{C, 0}, {R, 0}, {S, 0}, {D, 0}}},
         {"uninit lets go without stop and destroy leaves it alone",
-         [this](IClient*& c) { c->Start(1), c->Uninit(), Destroy(c); }, {{C, 0}, {R, 0}, {S, 0}}},
-        {"stop then destroy leaves the stopped one alone", [this](IClient*& c) { c->Start(1), c->Stop(), Destroy(c); },
+         [this](IClient*& c) { c->Start(1), c->Uninit(), Destroy(c); },
+         {{C, 0}, {R, 0}, {S, 0}}},
+        {"stop then destroy leaves the stopped one alone",
+         [this](IClient*& c) { c->Start(1), c->Stop(), Destroy(c); },
          {{C, 0}, {R, 0}, {S, 0}, {X, 0}}},
     };
     for (const auto& c : cases) {
@@ -214,9 +224,10 @@ TEST_F(ClientLifeCycle, StartMakesAVornClientWithTheHostsNumberAndPassesOnAFaile
     ASSERT_EQ(vornint_script_client(VORNINT_ALL_CLIENTS, &script), VORNINT_OK);
     log_.Clear();
     EXPECT_EQ(client_->Start(3), 1460ul);
-    EXPECT_EQ(WrittenLines(log_), (std::vector<LogLine>{TraceEntry(kClient + L"Start"),
-                                                        {0x04, kClient + L"Start", L"failed to start vorn client. error [1460]"},
-                                                        TraceExit(kClient + L"Start")}));
+    EXPECT_EQ(WrittenLines(log_),
+              (std::vector<LogLine>{TraceEntry(kClient + L"Start"),
+                                    {0x04, kClient + L"Start", L"failed to start vorn client. error [1460]"},
+                                    TraceExit(kClient + L"Start")}));
     client_->Stop();  // the failed client stays held, so that Stop stops it
     ASSERT_EQ(vornint_get_client(1, &state, nullptr, 0), VORNINT_OK);
     EXPECT_EQ(state.stops, 1);
@@ -265,11 +276,15 @@ TEST_F(ClientLifeCycle, TracedOperationsWriteTheirLinesAndOnlyTheirMessages) {
     } cases[] = {
         {L"Init", [&] { EXPECT_EQ(client_->Init(), 0ul); }, {}},
         {L"CancelRunPolicy", [&] { client_->CancelRunPolicy(); }, {}},
-        {L"ReloadPolicies", [&] { client_->ReloadPolicies(); }, {{0x04, kClient + L"ReloadPolicies", L"NOT IMPLEMENTED"}}},
+        {L"ReloadPolicies",
+         [&] { client_->ReloadPolicies(); },
+         {{0x04, kClient + L"ReloadPolicies", L"NOT IMPLEMENTED"}}},
         {L"on_add_policy", [&] { Deliver(VORNINT_ADD_POLICY, R"({"polid":"P","content":{"files":[]}})"); }, {}},
-        {L"on_notification", [&] { Deliver(VORNINT_POLICY_NOTIFICATION, "server up"); },
+        {L"on_notification",
+         [&] { Deliver(VORNINT_POLICY_NOTIFICATION, "server up"); },
          {{0x20, kClient + L"on_notification", L"notification: server up"}}},
-        {L"on_notification", [&] { Deliver(VORNINT_POLICY_NOTIFICATION, nullptr); },
+        {L"on_notification",
+         [&] { Deliver(VORNINT_POLICY_NOTIFICATION, nullptr); },
          {{0x20, kClient + L"on_notification", L"notification: "}}},
     };
     for (const auto& c : cases) {
@@ -287,7 +302,8 @@ TEST_F(ClientLifeCycle, TracedOperationsWriteTheirLinesAndOnlyTheirMessages) {
 
     log_.Clear();
     client_->Uninit();
-    EXPECT_EQ(WrittenLines(log_), (std::vector<LogLine>{TraceEntry(kClient + L"Uninit"), TraceExit(kClient + L"Uninit")}));
+    EXPECT_EQ(WrittenLines(log_),
+              (std::vector<LogLine>{TraceEntry(kClient + L"Uninit"), TraceExit(kClient + L"Uninit")}));
 }
 
 // Stop's lines follow the agent library's stop, which waits for a running callback: none is written meanwhile.

@@ -59,17 +59,27 @@ TEST_F(EventReporting, EachOperationSendsTheStyledEventObjectWithItsCodesAndWait
         Json::Value object;
     } cases[] = {
         {"started", [](auto* c) { c->SendPolicyStarted(L"Pr\u00FCfung"); }, 101, 5, 0, -1,
-         EventObject("Pr\xC3\xBC" "fung", "Policy run started", Json::Value())},
+         EventObject("Pr\xC3\xBC"
+                     "fung",
+                     "Policy run started", Json::Value())},
         {"started, unset name", [](auto* c) { c->SendPolicyStarted(qv::WString()); }, 101, 5, 0, -1,
          EventObject("", "Policy run started", Json::Value())},
         {"run with an object result", [](auto* c) { c->SendPolicyRun(L"P1", L"{\"found\":[1,2],\"ok\":true}"); }, 101,
          5, 0, -1, EventObject("P1", "Policy run stopped/succeeded", ReadBy(R"({"found":[1,2],"ok":true})"))},
-        {"event, async", [](auto* c) { c->SendEvent(EventDescriptor{7, 3, 1, L"ev", L"desc", L"{\"k\":\"v\"}", true}); },
+        {"event, async",
+         [](auto* c) {
+             c->SendEvent(EventDescriptor{7, 3, 1, L"ev", L"desc", L"{\"k\":\"v\"}", true});
+         },
          7, 3, 1, 0, EventObject("ev", "desc", ReadBy(R"({"k":"v"})"))},
-        {"event, sync", [](auto* c) { c->SendEvent(EventDescriptor{7, 3, 1, L"ev", L"desc", L"[]", false}); }, 7, 3,
-         1, -1, EventObject("ev", "desc", Json::Value(Json::arrayValue))},
+        {"event, sync",
+         [](auto* c) {
+             c->SendEvent(EventDescriptor{7, 3, 1, L"ev", L"desc", L"[]", false});
+         },
+         7, 3, 1, -1, EventObject("ev", "desc", Json::Value(Json::arrayValue))},
         {"event, codes zero-extended",
-         [](auto* c) { c->SendEvent(EventDescriptor{0xFFFFFFFFu, 0x80000000u, 0xFFFFFFFEu, L"", L"\u00E9", L"null", false}); },
+         [](auto* c) {
+             c->SendEvent(EventDescriptor{0xFFFFFFFFu, 0x80000000u, 0xFFFFFFFEu, L"", L"\u00E9", L"null", false});
+         },
          0xFFFFFFFFull, 0x80000000ull, 0xFFFFFFFEull, -1, EventObject("", "\xC3\xA9", Json::Value())},
     };
     for (const auto& c : cases) {
@@ -114,7 +124,8 @@ TEST_F(EventReporting, AnUnparsableEventContentIsLoggedAndNothingIsSent) {
                   (std::vector<LogLine>{TraceEntry(kSendEvent),
                                         {0x20, kSendEvent,
                                          L"Send event: name[ev] description[desc] type[7] subtype[3] flags[1] "
-                                         L"async[true] content[" + std::wstring(content) + L"]"},
+                                         L"async[true] content[" +
+                                             std::wstring(content) + L"]"},
                                         {0x04, kSendEvent, L"failed to parse content"},
                                         TraceExit(kSendEvent)}));
     }
@@ -132,7 +143,8 @@ TEST_F(EventReporting, TheSendResultIsLoggedAtALevelByResult) {
                       {level, kStarted, L"send_event EVST_POLICY_STARTED result " + r},
                       {level, kRun, L"send_event EVST_POLICY_RUN result " + r},
                       TraceEntry(kSendEvent),
-                      {0x20, kSendEvent, L"Send event: name[] description[] type[1] subtype[2] flags[0] async[false] content[{}]"},
+                      {0x20, kSendEvent,
+                       L"Send event: name[] description[] type[1] subtype[2] flags[0] async[false] content[{}]"},
                       {level, kSendEvent, L"send result " + r},
                       TraceExit(kSendEvent)}));
         EXPECT_EQ(vornint::Entries(VORNINT_SENT_EVENT).size(), 3u);

@@ -71,7 +71,8 @@ TEST(AgentPipe, BadFramesDropTheirConnectionWithALogLineAndTheAgentServesOn) {
         {Header(kEvent, 1, 64) + "partial", "did not complete in time"},
         {Hello() + Encode(kRunPolicy, 1, "x"), "unexpected frame kind"},
         {Hello() + Encode(kEvent, 1, "\x01\x02"), "malformed event frame"},
-        {Encode(kCommand, 1, PayloadWriter().I32(1).Text(nullptr).Take()), "the first frame is not a well-formed hello"},
+        {Encode(kCommand, 1, PayloadWriter().I32(1).Text(nullptr).Take()),
+         "the first frame is not a well-formed hello"},
     };
     for (const auto& [bytes, line] : frames) {
         SCOPED_TRACE(line);

@@ -28,10 +28,24 @@ struct Case {
 // whose use returned exits on its own with a different code first.
 const Case kCases[] = {
     {"untouched", [] { qv::WString s(L"fine"); }},
-    {"leading guard", [] { qv::WString s(L"victim"); Damage(s.GetString(), 0); (void)s.GetLength(); }},
-    {"second guard", [] { qv::WString s(L"victim"); Damage(s.GetString(), 12); (void)s.GetString(); }},
+    {"leading guard",
+     [] {
+         qv::WString s(L"victim");
+         Damage(s.GetString(), 0);
+         (void)s.GetLength();
+     }},
+    {"second guard",
+     [] {
+         qv::WString s(L"victim");
+         Damage(s.GetString(), 12);
+         (void)s.GetString();
+     }},
     {"trailing guard of a narrow string",
-     [] { qv::AString s("victim"); Damage(s.GetString(), 16 + 65); s.Append("more"); }},
+     [] {
+         qv::AString s("victim");
+         Damage(s.GetString(), 16 + 65);
+         s.Append("more");
+     }},
     {"length above capacity",
      [] {
          qv::WString s(L"victim");
@@ -40,7 +54,12 @@ const Case kCases[] = {
          record->length = record->capacity + 1;
          (void)s.GetCapacity();
      }},
-    {"destroying a damaged string", [] { auto* s = new qv::WString(L"victim"); Damage(s->GetString(), 0); delete s; }},
+    {"destroying a damaged string",
+     [] {
+         auto* s = new qv::WString(L"victim");
+         Damage(s->GetString(), 0);
+         delete s;
+     }},
     {"append that cannot grow",
      [] {
          qv_test::RecordingMemMgr manager;
@@ -55,7 +74,11 @@ const Case kCases[] = {
          manager.RefuseAll();
          s.Format("%s", std::string(100, 'x').c_str());
      }},
-    {"set length above capacity", [] { qv::AString s(64); s.SetLength(65); }},
+    {"set length above capacity",
+     [] {
+         qv::AString s(64);
+         s.SetLength(65);
+     }},
 };
 constexpr UINT kReturned = 7;
 

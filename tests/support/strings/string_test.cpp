@@ -77,9 +77,9 @@ TEST(String, BlockIsLaidOutByteForByteAndGivenBackFromItsFirstGuard) {
 
 TEST(String, CapacityFollowsTheGrowthRule) {
     // Capacity before (0: no buffer), characters assigned, capacity after.
-    const size_t cases[][3] = {{0, 3, 64},          {0, 0, 64},         {0, 65, 65},      {64, 64, 64},
-                               {64, 65, 128},       {64, 100, 128},     {100, 300, 300},  {1000, 1001, 2000},
-                               {1024, 1025, 2048},  {2048, 5000, 5000}, {2048, 2100, 3072}, {3072, 10, 3072}};
+    const size_t cases[][3] = {{0, 3, 64},         {0, 0, 64},         {0, 65, 65},        {64, 64, 64},
+                               {64, 65, 128},      {64, 100, 128},     {100, 300, 300},    {1000, 1001, 2000},
+                               {1024, 1025, 2048}, {2048, 5000, 5000}, {2048, 2100, 3072}, {3072, 10, 3072}};
     for (const auto& c : cases) {
         WString s;
         ASSERT_TRUE(c[0] == 0 || s.Reserve(c[0]));

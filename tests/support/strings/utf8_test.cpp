@@ -36,7 +36,8 @@ TEST(Utf8, RoundTripsTextInsideAndOutsideTheBasicPlane) {
 }
 
 TEST(Utf8, MalformedTextBecomesWhatThePlatformMakesOfIt) {
-    for (const char* input : {"\xC3\x28", "a\xFF\x62", "\x80", "\xC0\xAF", "\xE2\x82", "\xED\xA0\x80", "ok\xF0\x9F\x98x"}) {
+    for (const char* input :
+         {"\xC3\x28", "a\xFF\x62", "\x80", "\xC0\xAF", "\xE2\x82", "\xED\xA0\x80", "ok\xF0\x9F\x98x"}) {
         std::vector<wchar_t> expected(64);
         ASSERT_GT(MultiByteToWideChar(CP_UTF8, 0, input, -1, expected.data(), 64), 1);
         EXPECT_EQ(Units(qv::FromUtf8(input)), expected.data());

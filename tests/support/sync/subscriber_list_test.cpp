@@ -90,8 +90,12 @@ std::vector<typename Walkable::Subscriber*> WalkByHand(Walkable& event) {
 // Each case: "+n" adds and "-n" removes subscriber n, "!" marks a step refused with 1627; then the walk's order.
 TEST(SubscriberList, KeepsOrderAndRefusesDuplicatesAndAbsentees) {
     const std::pair<const char*, const char*> cases[] = {
-        {"-0!", ""},           {"+2 +0 +1", "2 0 1"},         {"+0 +1 +0! +1!", "0 1"},
-        {"+0 -1!", "0"},       {"+0 +1 +2 +3 -1", "0 2 3"},   {"+0 -0 -0!", ""},
+        {"-0!", ""},
+        {"+2 +0 +1", "2 0 1"},
+        {"+0 +1 +0! +1!", "0 1"},
+        {"+0 -1!", "0"},
+        {"+0 +1 +2 +3 -1", "0 2 3"},
+        {"+0 -0 -0!", ""},
         {"+0 +1 -0 +0", "1 0"},
     };
     for (const auto& [steps, order] : cases) {
@@ -126,7 +130,9 @@ TEST(SubscriberEvent, CallsItsBoundMethodWithTheArgumentsOnEachSubscriberInOrder
     EXPECT_EQ(first.calls, (std::vector<std::string>{"first 7", "second 8"}));
 
     struct Notification : ITestNotification {
-        void OnNotification(unsigned long code, const std::wstring& text) override { got += std::to_wstring(code) + text; }
+        void OnNotification(unsigned long code, const std::wstring& text) override {
+            got += std::to_wstring(code) + text;
+        }
         std::wstring got;
     } one;
     SynchronyzedObjectContainer<ITestNotification*> notifications;
