@@ -91,6 +91,7 @@ TEST(JsonFindNode, ReadOnlyLookupsFindTheSameNodeOrNothing) {
 
     Json::Value array = Parse("[3, 4]");
     EXPECT_EQ(JsonFindNode(&array, "[1]", false), &array[1]);
+    EXPECT_EQ(JsonFindNode(&array, "[0]", false), &array[0]);
     Json::Value null_root;
     EXPECT_EQ(JsonFindNode(&null_root, "/", false), nullptr);
     EXPECT_EQ(JsonFindNode(&null_root, "/", true), &null_root);
