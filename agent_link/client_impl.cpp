@@ -11,13 +11,6 @@
 
 namespace Endpoint::Vorn::NG {
 
-namespace {
-
-// The agent library's name for the link; the same for every client number.
-constexpr char kLinkName[] = "vorn";
-
-}  // namespace
-
 ClientImpl::ClientImpl() { log_.Acquire(); }
 
 ClientImpl::~ClientImpl() {
@@ -45,8 +38,8 @@ constexpr wchar_t kUninit[] = L"Endpoint::Vorn::NG::ClientImpl::Uninit";
 
 void ClientImpl::Uninit() {
     logging::TraceScope scope(kUninit);
-    // Neither stopped nor destroyed: the library may go on calling back, so the object must stay valid.
-    (void)client_.release();
+    // Not stopped: the library may go on calling back.
+    LetGoOf(client_);
 }
 
 constexpr wchar_t kStart[] = L"Endpoint::Vorn::NG::ClientImpl::Start";
@@ -76,8 +69,7 @@ constexpr wchar_t kStop[] = L"Endpoint::Vorn::NG::ClientImpl::Stop";
 void ClientImpl::Stop() {
     if (client_) {
         client_->stop();
-        // Stopped, so no callback follows, but never destroyed.
-        (void)client_.release();
+        LetGoOf(client_);
     }
     // Opened only now, so that its entry line follows the stop.
     logging::TraceScope scope(kStop);

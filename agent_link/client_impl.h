@@ -15,7 +15,7 @@
 
 #include <memory>
 
-#include "agent_link/vorn_comm_client.h"
+#include "agent_link/comm_client.h"
 #include "interfaces/client.h"
 #include "interfaces/live_command.h"
 #include "interfaces/notification.h"
@@ -72,7 +72,7 @@ private:
     using NotificationEvent = Event<MemberFunction_2_args<INotification, void, unsigned long, const qv::WString&>,
                                     &INotification::OnNotification>;
 
-    std::unique_ptr<vorn::vorn_comm_client> client_;
+    CommClient client_;
     PolicyHandlers policy_handlers_;
     NotificationHandlers notification_handlers_;
     RunPolicyEvent run_policy_event_{&policy_handlers_};

@@ -63,7 +63,7 @@ constexpr int kAgentMaxFiles = 1;
 
 }  // namespace
 
-AL::AL() : logger_(kLoggerPluginName) { handle_.Acquire(); }
+AL::AL() : logger_(kLoggerPluginName) { log_.Acquire(); }
 
 void* AL::QueryInterface(const GUID& iid) {
     if (SameInterfaceId(iid, IID_IQvBaseInterface) || SameInterfaceId(iid, IID_IServPlugin)) {

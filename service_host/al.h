@@ -18,6 +18,7 @@ class AL final : public IServPlugin, public Product::ILoggerConfiguration::IEven
 public:
     AL();
 
+    // IQvBaseInterface and IServPlugin, each answered with the object itself; nothing else.
     void* QueryInterface(const GUID& iid) override;
     unsigned long Init(Product::IHost* host) override;
     void UnInit() override;
@@ -32,7 +33,7 @@ public:
 
 private:
     ServPlugin<Product::ILoggerConfiguration> logger_;
-    logging::LogHandle handle_;
+    logging::LogHandle log_;
 };
 
 }  // namespace Endpoint::Vorn::NG

@@ -20,13 +20,14 @@ bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
 
 }  // namespace
 
-ServiceImpl::ServiceImpl() { handle_.Acquire(); }
+ServiceImpl::ServiceImpl() { log_.Acquire(); }
 
 void* ServiceImpl::QueryInterface(const GUID& iid) {
-    if (SameInterfaceId(iid, IID_IService)) {
+    if (SameInterfaceId(iid, IID_IQvBaseInterface) || SameInterfaceId(iid, IID_IBaseObject) ||
+        SameInterfaceId(iid, IID_IService)) {
         return static_cast<IService*>(this);
     }
-    return IBaseObject::QueryInterface(iid);
+    return nullptr;
 }
 
 constexpr wchar_t kInitName[] = L"Endpoint::Vorn::NG::ServiceImpl::Init";
@@ -77,11 +78,7 @@ qv::WString ServiceImpl::ExecutablePath(const qv::WString& directory) {
     if (length != 0 && !IsSeparator(path.GetString()[length - 1])) {
         path.Append(L"\\");
     }
-    const wchar_t* file = kExecutableName;
-    while (IsSeparator(*file)) {
-        ++file;
-    }
-    path.Append(file);
+    path.Append(kExecutableName);
     return path;
 }
 

@@ -13,6 +13,7 @@ class ServiceImpl : public IService {
 public:
     ServiceImpl();
 
+    // IQvBaseInterface, IBaseObject and IService, each answered with the object itself.
     void* QueryInterface(const GUID& iid) override;
     unsigned long Init() override;
     void Uninit() override;
@@ -34,7 +35,7 @@ public:
 private:
     static unsigned long RunExecutable(const qv::WString& directory, const wchar_t* switch_text);
 
-    logging::LogHandle handle_;
+    logging::LogHandle log_;
 };
 
 }  // namespace Endpoint::Vorn::NG

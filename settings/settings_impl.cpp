@@ -26,14 +26,6 @@ constexpr wchar_t kWaitVornName[] = L"Endpoint::Vorn::NG::SettingsImpl::WaitVorn
 
 }  // namespace
 
-unsigned long WaitForServerUp(HANDLE server_up, unsigned long timeout_ms) {
-    logging::TraceScope scope(kWaitVornName);
-    const HANDLE handles[] = {server_up};
-    const DWORD wait_result = WaitForMultipleObjects(1, handles, FALSE, timeout_ms);
-    logging::WriteMessage(logging::LevelTrace, kWaitVornName, L"wait_result [%d]", static_cast<int>(wait_result));
-    return wait_result == WAIT_OBJECT_0 ? ERROR_SUCCESS : wait_result;
-}
-
 SettingsImpl::SettingsImpl() { log_.Acquire(); }
 
 // Members go in reverse order: the log handle first, then a client still held (destroyed without stop, as
@@ -41,8 +33,8 @@ SettingsImpl::SettingsImpl() { log_.Acquire(); }
 SettingsImpl::~SettingsImpl() = default;
 
 void* SettingsImpl::QueryInterface(const GUID& iid) {
-    if (SameInterfaceId(iid, IID_ISettingsManager) || SameInterfaceId(iid, IID_IBaseObject) ||
-        SameInterfaceId(iid, IID_IQvBaseInterface)) {
+    if (SameInterfaceId(iid, IID_IQvBaseInterface) || SameInterfaceId(iid, IID_IBaseObject) ||
+        SameInterfaceId(iid, IID_ISettingsManager)) {
         return static_cast<Settings::IManager*>(this);
     }
     return nullptr;
@@ -57,7 +49,7 @@ unsigned long SettingsImpl::Init() {
     }
     // A failed creation leaves no event; every later wait then fails at once instead of blocking.
     server_up_.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    client_ = std::make_unique<vorn::vorn_comm_client>(kSettingsClientNumber, "vorn");
+    client_ = std::make_unique<vorn::vorn_comm_client>(kSettingsClientNumber, kLinkName);
     client_->register_notification_handler(this);
     const int started = client_->start_async();
     if (started != 0) {
@@ -78,8 +70,8 @@ void SettingsImpl::Uninit() {
         return;
     }
     client_->stop();
-    // The stopped client is let go of, not destroyed; the event keeps its state for a later Init to replace.
-    (void)client_.release();
+    // The event keeps its state for a later Init to replace.
+    LetGoOf(client_);
 }
 
 unsigned long SettingsImpl::Read(Settings::Record& out) {
@@ -153,6 +145,12 @@ void SettingsImpl::on_notification(int id, const char* json) {
     }
 }
 
-unsigned long SettingsImpl::WaitVorn() { return WaitForServerUp(server_up_.get(), kServerUpTimeoutMs); }
+unsigned long SettingsImpl::WaitVorn() {
+    logging::TraceScope scope(kWaitVornName);
+    const HANDLE handles[] = {server_up_.get()};
+    const DWORD wait_result = WaitForMultipleObjects(1, handles, FALSE, kServerUpTimeoutMs);
+    logging::WriteMessage(logging::LevelTrace, kWaitVornName, L"wait_result [%d]", static_cast<int>(wait_result));
+    return wait_result == WAIT_OBJECT_0 ? ERROR_SUCCESS : wait_result;
+}
 
 }  // namespace Endpoint::Vorn::NG

@@ -10,7 +10,7 @@
 
 #include <memory>
 
-#include "agent_link/vorn_comm_client.h"
+#include "agent_link/comm_client.h"
 #include "interfaces/settings_manager.h"
 #include "support/logging/log_handle.h"
 #include "support/unique_resource.h"
@@ -27,10 +27,6 @@ constexpr int kCommandUpdateSettings = 2;
 constexpr int kNotificationServerUp = 4;
 constexpr int kNotificationServerDown = 5;
 
-// The wait behind WaitVorn, with its time-out as a parameter: 0 when server_up is signalled in time, else the
-// raw wait result (WAIT_TIMEOUT, or WAIT_FAILED for a null or closed handle). Traced and logged as WaitVorn.
-unsigned long WaitForServerUp(HANDLE server_up, unsigned long timeout_ms);
-
 class SettingsImpl final : public Settings::IManager, public vorn::notification_handler {
 public:
     SettingsImpl();
@@ -38,7 +34,7 @@ public:
     SettingsImpl(const SettingsImpl&) = delete;
     SettingsImpl& operator=(const SettingsImpl&) = delete;
 
-    // Answers Settings::IManager, IBaseObject and IQvBaseInterface.
+    // IQvBaseInterface, IBaseObject and Settings::IManager, each answered with the object itself.
     void* QueryInterface(const GUID& iid) override;
 
     unsigned long Init() override;
@@ -51,10 +47,12 @@ public:
     void on_notification(int id, const char* json) override;
 
 private:
+    // 0 when the server-up event is signalled within kServerUpTimeoutMs, else the raw wait result (WAIT_TIMEOUT,
+    // or WAIT_FAILED when Init could not create the event).
     unsigned long WaitVorn();
 
     qv::UniqueHandle server_up_;
-    std::unique_ptr<vorn::vorn_comm_client> client_;
+    CommClient client_;
     logging::LogHandle log_;
 };
 

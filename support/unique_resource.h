@@ -27,12 +27,6 @@ public:
     T get() const noexcept { return value_; }
     explicit operator bool() const noexcept { return value_ != Invalid; }
 
-    // Address for an API that writes a new value into the owner; the current value is closed first.
-    T* put() noexcept {
-        reset();
-        return &value_;
-    }
-
     [[nodiscard]] T release() noexcept { return std::exchange(value_, Invalid); }
 
     void reset(T value = Invalid) noexcept {

@@ -30,8 +30,6 @@ public:
     HRESULT WriteV(short step, const unsigned int* level, HMODULE module, const wchar_t* function,
                    const wchar_t* format, va_list args);
 
-    HMODULE Module() const noexcept { return module_.get(); }
-
 private:
     using FarProc = void (*)();
 

@@ -30,9 +30,6 @@ public:
     TraceScope(const TraceScope&) = delete;
     TraceScope& operator=(const TraceScope&) = delete;
 
-    const wchar_t* DisplayName() const noexcept { return display_name_; }
-    const wchar_t* FunctionName() const noexcept { return function_name_; }
-
 private:
     std::uint32_t start_tick_;
     wchar_t display_name_[260];

@@ -61,22 +61,22 @@ public:
     ~CSyncRWLock() = default;
 
     // May throw std::bad_alloc, without taking the lock, only when more threads read at once than the
-    // reader table holds inline and the heap is exhausted.
+    // reader table holds inline and the heap is exhausted. The other three never throw.
     void ReadLock(unsigned long threadId) final;
     void ReadUnlock(unsigned long threadId) final;
-    // Same as ReadLock for the one case it may throw.
     void WriteLock(unsigned long threadId) final;
     void WriteUnlock(unsigned long threadId) final;
 
     Counts Snapshot() const;
 
 private:
-    // Inside the guard: the exclusive holder has released its last acquisition; passes the lock on.
-    // Returns the gate to open and how many threads it admits (0: nobody waits).
+    // The gate a releasing thread opens once it has left the guard, and how many threads it admits
+    // (0: nobody waits).
     struct Admission {
         HANDLE gate;
         long count;
     };
+    // Inside the guard: the exclusive holder has released its last acquisition; passes the lock on.
     Admission HandOver() noexcept;
     static void Open(const Admission& admission) noexcept;
     static void Wait(HANDLE gate) noexcept;
