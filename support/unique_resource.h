@@ -29,10 +29,14 @@ public:
 
     [[nodiscard]] T release() noexcept { return std::exchange(value_, Invalid); }
 
+    // Closes the value held, if any, leaving the thread's last error as it was: an owner that goes out of scope
+    // on an error path must not overwrite the error its caller is about to read.
     void reset(T value = Invalid) noexcept {
         T old = std::exchange(value_, value);
         if (old != Invalid) {
+            const DWORD error = GetLastError();
             Close(old);
+            SetLastError(error);
         }
     }
 
