@@ -5,10 +5,13 @@
 
 #include <delayimp.h>
 
+#include <cstddef>
 #include <cstring>
+#include <iterator>
 
 #include "support/logging/log_dll.h"
 #include "support/logging/log_message.h"
+#include "support/sync/thread_annotations.h"
 #include "support/unique_resource.h"
 
 #if defined(__MINGW32__)
@@ -22,16 +25,19 @@ namespace Endpoint::Vorn::NG {
 
 namespace {
 
-struct Binding {
+struct LibraryNames {
     const char* name;  // as the delay-import table names it
     const wchar_t* file_name;
-    HMODULE pinned;  // null until bound; then loaded until the process ends
 };
 
-// Indexed by AgentLibrary. Guarded by g_lock: the host may start a client and a settings manager on two
-// threads at once, and the helper reads a binding on whichever thread first calls into the library.
-Binding g_bindings[] = {{"vornint.dll", L"vornint.dll", nullptr}, {"vorn.dll", L"vorn.dll", nullptr}};
+// Indexed by AgentLibrary.
+constexpr LibraryNames kLibraries[] = {{"vornint.dll", L"vornint.dll"}, {"vorn.dll", L"vorn.dll"}};
+
+// The host may start a client and a settings manager on two threads at once, and the helper reads a binding on
+// whichever thread first calls into the library.
 qv::CriticalSection g_lock;
+// Indexed by AgentLibrary: null until bound; then loaded until the process ends.
+HMODULE g_pinned[std::size(kLibraries)] GUARDED_BY(g_lock) = {};
 
 template <typename T>
 const T* AtRva(DWORD rva) {
@@ -50,7 +56,7 @@ const ImgDelayDescr* DelayImportOf(AgentLibrary library) {
     if (directory.VirtualAddress == 0) {
         return nullptr;
     }
-    const char* name = g_bindings[static_cast<int>(library)].name;
+    const char* name = kLibraries[static_cast<int>(library)].name;
     for (const auto* import = AtRva<ImgDelayDescr>(directory.VirtualAddress); import->rvaDLLName != 0; ++import) {
         if (_stricmp(AtRva<char>(import->rvaDLLName), name) == 0) {
             return import;
@@ -93,9 +99,9 @@ qv::UniqueModule Load(const wchar_t* file_name, DWORD& error) {
 
 // Binds a library not bound yet: ERROR_SUCCESS, or why not. A library that does not fit is freed again here, so that
 // its file can be replaced.
-DWORD Bind(AgentLibrary library, Binding& binding) {
+DWORD Bind(AgentLibrary library) REQUIRES(g_lock) {
     DWORD error = ERROR_SUCCESS;
-    const qv::UniqueModule found = Load(binding.file_name, error);
+    const qv::UniqueModule found = Load(kLibraries[static_cast<int>(library)].file_name, error);
     if (!found) {
         return error;
     }
@@ -107,7 +113,7 @@ DWORD Bind(AgentLibrary library, Binding& binding) {
                             reinterpret_cast<LPCWSTR>(found.get()), &pinned)) {
         return GetLastError();
     }
-    binding.pinned = pinned;
+    g_pinned[static_cast<int>(library)] = pinned;
     return ERROR_SUCCESS;
 }
 
@@ -117,9 +123,9 @@ FARPROC WINAPI HandOverBoundLibrary(unsigned notification, PDelayLoadInfo info) 
     HMODULE module = nullptr;
     if (notification == dliNotePreLoadLibrary) {
         qv::CriticalSectionGuard guard(g_lock);
-        for (const Binding& binding : g_bindings) {
-            if (_stricmp(binding.name, info->szDll) == 0) {
-                module = binding.pinned;
+        for (std::size_t i = 0; i < std::size(kLibraries); ++i) {
+            if (_stricmp(kLibraries[i].name, info->szDll) == 0) {
+                module = g_pinned[i];
             }
         }
     }
@@ -129,17 +135,16 @@ FARPROC WINAPI HandOverBoundLibrary(unsigned notification, PDelayLoadInfo info) 
 }  // namespace
 
 unsigned long BindAgentLibrary(AgentLibrary library, const wchar_t* function) {
-    Binding& binding = g_bindings[static_cast<int>(library)];
     DWORD error = ERROR_SUCCESS;
     {
         qv::CriticalSectionGuard guard(g_lock);
-        if (binding.pinned == nullptr) {
-            error = Bind(library, binding);
+        if (g_pinned[static_cast<int>(library)] == nullptr) {
+            error = Bind(library);
         }
     }
     if (error != ERROR_SUCCESS) {
-        logging::WriteMessage(logging::LevelError, function, L"failed to load %s. error [%d]", binding.file_name,
-                              static_cast<int>(error));
+        logging::WriteMessage(logging::LevelError, function, L"failed to load %s. error [%d]",
+                              kLibraries[static_cast<int>(library)].file_name, static_cast<int>(error));
     }
     return error;
 }

@@ -8,6 +8,7 @@
 
 #include "module/object_constructor.h"
 #include "support/logging/counted_holder.h"
+#include "support/sync/thread_annotations.h"
 #include "support/unique_resource.h"
 
 // Object names compare as unsigned 16-bit code units; a proper prefix sorts first.
@@ -31,7 +32,7 @@ public:
     void DestroyByName(const wchar_t* name, IQvBaseInterface* object);
 
 private:
-    std::map<std::wstring, IObjectConstructor*, ObjectNameLess> entries_;
+    std::map<std::wstring, IObjectConstructor*, ObjectNameLess> entries_ GUARDED_BY(lock_);
     qv::CriticalSection lock_;
 };
 

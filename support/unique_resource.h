@@ -5,6 +5,8 @@
 
 #include <utility>
 
+#include "support/sync/thread_annotations.h"
+
 namespace qv {
 
 // Owner of a resource value of type T, closed by Close(T) unless it equals Invalid.
@@ -56,25 +58,27 @@ using UniqueModule = UniqueResource<HMODULE, detail::FreeLibraryValue>;
 using UniqueServiceHandle = UniqueResource<SC_HANDLE, detail::CloseServiceHandleValue>;
 
 // A critical section that lives as long as its owner.
-class CriticalSection {
+class CAPABILITY("critical section") CriticalSection {
 public:
     CriticalSection() noexcept { InitializeCriticalSection(&section_); }
     ~CriticalSection() { DeleteCriticalSection(&section_); }
     CriticalSection(const CriticalSection&) = delete;
     CriticalSection& operator=(const CriticalSection&) = delete;
 
-    void Enter() noexcept { EnterCriticalSection(&section_); }
-    void Leave() noexcept { LeaveCriticalSection(&section_); }
+    void Enter() noexcept ACQUIRE() { EnterCriticalSection(&section_); }
+    void Leave() noexcept RELEASE() { LeaveCriticalSection(&section_); }
 
 private:
     CRITICAL_SECTION section_;
 };
 
 // Holds a critical section from construction to destruction.
-class [[nodiscard]] CriticalSectionGuard {
+class [[nodiscard]] SCOPED_CAPABILITY CriticalSectionGuard {
 public:
-    explicit CriticalSectionGuard(CriticalSection& section) noexcept : section_(section) { section_.Enter(); }
-    ~CriticalSectionGuard() { section_.Leave(); }
+    explicit CriticalSectionGuard(CriticalSection& section) noexcept ACQUIRE(section) : section_(section) {
+        section_.Enter();
+    }
+    ~CriticalSectionGuard() RELEASE() { section_.Leave(); }
     CriticalSectionGuard(const CriticalSectionGuard&) = delete;
     CriticalSectionGuard& operator=(const CriticalSectionGuard&) = delete;
 

@@ -14,6 +14,8 @@
 
 #include <windows.h>
 
+#include "support/sync/thread_annotations.h"
+
 namespace qv {
 
 template <typename Shared>
@@ -60,31 +62,41 @@ public:
     Shared* Get() { return ptr_ != nullptr ? ptr_ : Acquire(); }
 
     // References held by all holders together; read without the spin flag, so only a hint.
-    static LONG UserCount() noexcept { return *static_cast<volatile LONG*>(&state_.users); }
+    static LONG UserCount() noexcept NO_THREAD_SAFETY_ANALYSIS { return *static_cast<volatile LONG*>(&state_.users); }
 
-    // The current shared object, or null when no reference is held (for tests and diagnostics).
-    static Shared* Current() noexcept { return state_.current; }
+    // The current shared object, or null when no reference is held (for tests and diagnostics; read without the
+    // spin flag).
+    static Shared* Current() noexcept NO_THREAD_SAFETY_ANALYSIS { return state_.current; }
 
 private:
-    struct State {
-        Shared* current;
-        LONG users;
-        LONG spin;
-    };
+    // An aggregate, so that the zeroed state at load is a valid, free flag.
+    struct CAPABILITY("spin flag") SpinFlag {
+        LONG taken;
 
-    class SpinGuard {
-    public:
-        SpinGuard() noexcept {
-            while (InterlockedExchange(&state_.spin, 1) == 1) {
+        // The flag's own implementation is outside the analysis.
+        void Lock() noexcept ACQUIRE() NO_THREAD_SAFETY_ANALYSIS {
+            while (InterlockedExchange(&taken, 1) == 1) {
                 Sleep(1);
             }
         }
-        ~SpinGuard() { InterlockedExchange(&state_.spin, 0); }
+        void Unlock() noexcept RELEASE() NO_THREAD_SAFETY_ANALYSIS { InterlockedExchange(&taken, 0); }
+    };
+
+    struct State {
+        SpinFlag spin;
+        Shared* current GUARDED_BY(spin);
+        LONG users GUARDED_BY(spin);
+    };
+
+    class [[nodiscard]] SCOPED_CAPABILITY SpinGuard {
+    public:
+        SpinGuard() noexcept ACQUIRE(state_.spin) { state_.spin.Lock(); }
+        ~SpinGuard() RELEASE() { state_.spin.Unlock(); }
         SpinGuard(const SpinGuard&) = delete;
         SpinGuard& operator=(const SpinGuard&) = delete;
     };
 
-    static void DestroyShared() noexcept {
+    static void DestroyShared() noexcept REQUIRES(state_.spin) {
         if (state_.current != nullptr) {
             delete state_.current;
             state_.current = nullptr;

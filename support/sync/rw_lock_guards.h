@@ -2,11 +2,12 @@
 #pragma once
 
 #include "support/sync/sync_rw_lock.h"
+#include "support/sync/thread_annotations.h"
 
-class [[nodiscard]] SharedLockGuard {
+class [[nodiscard]] SCOPED_CAPABILITY SharedLockGuard {
 public:
-    explicit SharedLockGuard(ISyncRWLock& lock) : lock_(lock) { lock_.ReadLock(0); }
-    ~SharedLockGuard() { lock_.ReadUnlock(0); }
+    explicit SharedLockGuard(ISyncRWLock& lock) ACQUIRE_SHARED(lock) : lock_(lock) { lock_.ReadLock(0); }
+    ~SharedLockGuard() RELEASE_GENERIC() { lock_.ReadUnlock(0); }
     SharedLockGuard(const SharedLockGuard&) = delete;
     SharedLockGuard& operator=(const SharedLockGuard&) = delete;
 
@@ -14,10 +15,10 @@ private:
     ISyncRWLock& lock_;
 };
 
-class [[nodiscard]] ExclusiveLockGuard {
+class [[nodiscard]] SCOPED_CAPABILITY ExclusiveLockGuard {
 public:
-    explicit ExclusiveLockGuard(ISyncRWLock& lock) : lock_(lock) { lock_.WriteLock(0); }
-    ~ExclusiveLockGuard() { lock_.WriteUnlock(0); }
+    explicit ExclusiveLockGuard(ISyncRWLock& lock) ACQUIRE(lock) : lock_(lock) { lock_.WriteLock(0); }
+    ~ExclusiveLockGuard() RELEASE() { lock_.WriteUnlock(0); }
     ExclusiveLockGuard(const ExclusiveLockGuard&) = delete;
     ExclusiveLockGuard& operator=(const ExclusiveLockGuard&) = delete;
 

@@ -27,14 +27,16 @@
 #include <windows.h>
 
 #include "support/sync/reader_table.h"
+#include "support/sync/thread_annotations.h"
 #include "support/unique_resource.h"
 
-// The four lock operations. A thread ID of 0 stands for the calling thread.
-struct ISyncRWLock {
-    virtual void ReadLock(unsigned long threadId) = 0;
-    virtual void ReadUnlock(unsigned long threadId) = 0;
-    virtual void WriteLock(unsigned long threadId) = 0;
-    virtual void WriteUnlock(unsigned long threadId) = 0;
+// The four lock operations. A thread ID of 0 stands for the calling thread, the only one the product passes,
+// and the one the annotations describe.
+struct CAPABILITY("reader/writer lock") ISyncRWLock {
+    virtual void ReadLock(unsigned long threadId) ACQUIRE_SHARED() = 0;
+    virtual void ReadUnlock(unsigned long threadId) RELEASE_SHARED() = 0;
+    virtual void WriteLock(unsigned long threadId) ACQUIRE() = 0;
+    virtual void WriteUnlock(unsigned long threadId) RELEASE() = 0;
 
 protected:
     ~ISyncRWLock() = default;
@@ -77,22 +79,23 @@ private:
         long count;
     };
     // Inside the guard: the exclusive holder has released its last acquisition; passes the lock on.
-    Admission HandOver() noexcept;
+    Admission HandOver() noexcept REQUIRES(guard_);
     static void Open(const Admission& admission) noexcept;
     static void Wait(HANDLE gate) noexcept;
     // Room for every reader that holds or waits, plus `extra`, so that no thread admitted through the reader
     // gate needs to allocate after its wait.
-    void ReserveReaders(unsigned long extra);
+    void ReserveReaders(unsigned long extra) REQUIRES(guard_);
 
     mutable qv::CriticalSection guard_;
+    // Made by the constructor and never changed: read without the guard.
     qv::UniqueHandle readerGate_;
     qv::UniqueHandle writerGate_;
-    unsigned long waitingReaders_ = 0;
-    unsigned long waitingWriters_ = 0;
-    unsigned long activeReaders_ = 0;
-    unsigned long activeWriters_ = 0;
-    unsigned long owner_ = 0;
-    unsigned long ownerReadDepth_ = 0;
-    unsigned long writeDepth_ = 0;
-    ReaderTable readers_;
+    unsigned long waitingReaders_ GUARDED_BY(guard_) = 0;
+    unsigned long waitingWriters_ GUARDED_BY(guard_) = 0;
+    unsigned long activeReaders_ GUARDED_BY(guard_) = 0;
+    unsigned long activeWriters_ GUARDED_BY(guard_) = 0;
+    unsigned long owner_ GUARDED_BY(guard_) = 0;
+    unsigned long ownerReadDepth_ GUARDED_BY(guard_) = 0;
+    unsigned long writeDepth_ GUARDED_BY(guard_) = 0;
+    ReaderTable readers_ GUARDED_BY(guard_);
 };

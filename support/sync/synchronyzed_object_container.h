@@ -9,6 +9,7 @@
 
 #include "support/sync/event_lock_adaptor.h"
 #include "support/sync/rw_lock_guards.h"
+#include "support/sync/thread_annotations.h"
 
 template <typename Pointer>
 class SynchronyzedObjectContainer;
@@ -44,9 +45,9 @@ public:
     }
 
     // Read access for walks; the caller holds the shared (or exclusive) lock.
-    std::size_t Count() const noexcept { return subscribers_.size(); }
-    Subscriber* At(std::size_t position) const noexcept { return subscribers_[position]; }
+    std::size_t Count() const noexcept REQUIRES_SHARED(this) { return subscribers_.size(); }
+    Subscriber* At(std::size_t position) const noexcept REQUIRES_SHARED(this) { return subscribers_[position]; }
 
 private:
-    std::vector<Subscriber*> subscribers_;
+    std::vector<Subscriber*> subscribers_ GUARDED_BY(this);
 };

@@ -8,7 +8,8 @@ clang targeting x86_64-pc-windows-msvc lays classes out as MSVC does and prints 
   layout   compiles a probe that includes every shared header and compares each interface's slots and each
            shared record's field offsets and sizes with a table of expected values;
   build    compiles every product source file to an object in that mode, so that nothing only GCC accepts
-           enters the product (the MSVC preset would otherwise be the first to notice).
+           enters the product (the MSVC preset would otherwise be the first to notice), and checks the lock
+           annotations (support/sync/thread_annotations.h): a guarded field touched without its lock fails.
 
 clang runs over the MinGW-w64 Windows headers and MinGW's libstdc++ headers (-nostdinc++), since no MSVC
 headers exist here. -fno-ms-compatibility because the MinGW intrinsics headers do not parse in MSVC
@@ -271,8 +272,9 @@ def check_layout(args):
 def check_build(args):
     sources = sorted(set(args.sources))
     # Standard C++ only: GNU extensions (statement expressions, variable-length arrays, zero-size arrays,
-    # ...) are errors; the system headers stay exempt.
-    cmd = clang_command(args) + ["-Wall", "-Wextra", "-pedantic-errors", "-Werror"]
+    # ...) are errors; the system headers stay exempt. -Wthread-safety checks the lock annotations, which only
+    # clang reads.
+    cmd = clang_command(args) + ["-Wall", "-Wextra", "-pedantic-errors", "-Wthread-safety", "-Werror"]
     with tempfile.TemporaryDirectory() as tmp:
         def compile_one(indexed):
             index, source = indexed
