@@ -1,7 +1,8 @@
 # `cmake --install` lays out the SDK for host engineers:
 #   bin/vornplug.dll                          the plug-in (no import library: hosts load it with LoadLibrary)
 #   include/interfaces/, support/, service_host/host_interfaces.h
-#                                             the interfaces, IDs and records a host compiles against
+#                                             the interfaces, IDs and records a host compiles against, and
+#                                             interfaces/plugin_library.h, the header-only loader and owners
 #   lib/cmake/vornplug/                       the CMake package: vornplug::headers, vornplug::vornplug
 # Nothing internal ships: no registry, log binding, lock, agent-library headers or stand-ins.
 include(GNUInstallDirs)

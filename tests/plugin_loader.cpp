@@ -8,21 +8,15 @@ std::wstring ExecutableFolder() {
     return p.substr(0, p.find_last_of(L'\\') + 1);
 }
 
-PluginLoader::PluginLoader(const std::wstring& path) : module_(LoadLibraryW(path.c_str())) {
-    if (module_ != nullptr) {
-        Create = reinterpret_cast<QvCreateObjectFn>(reinterpret_cast<void*>(GetProcAddress(module_, "QvCreateObject")));
-        Destroy =
-            reinterpret_cast<QvDestroyObjectFn>(reinterpret_cast<void*>(GetProcAddress(module_, "QvDestroyObject")));
+PluginLoader::PluginLoader(const std::wstring& path) {
+    if (library_.Load(path.c_str()) == ERROR_SUCCESS) {
+        Create = library_.CreateFunction();
+        Destroy = library_.DestroyFunction();
     }
 }
 
-PluginLoader::~PluginLoader() { Unload(); }
-
 void PluginLoader::Unload() {
-    if (module_ != nullptr) {
-        FreeLibrary(module_);
-        module_ = nullptr;
-    }
     Create = nullptr;
     Destroy = nullptr;
+    library_.Unload();
 }

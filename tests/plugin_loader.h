@@ -1,12 +1,14 @@
-// Loads build/bin/vornplug.dll as the host does and resolves its two exports.
+// Loads build/bin/vornplug.dll as the host does, through the SDK's host helper, and resolves its two exports.
 #pragma once
 
 #include <windows.h>
 
 #include <string>
 
-using QvCreateObjectFn = unsigned long (*)(const wchar_t*, const GUID&, void**);
-using QvDestroyObjectFn = void (*)(const wchar_t*, void*);
+#include "interfaces/plugin_library.h"
+
+using QvCreateObjectFn = Endpoint::Vorn::QvCreateObjectFn;
+using QvDestroyObjectFn = Endpoint::Vorn::QvDestroyObjectFn;
 
 // The folder of the running test executable, with a trailing backslash.
 std::wstring ExecutableFolder();
@@ -15,18 +17,25 @@ class PluginLoader {
 public:
     // Loads the plug-in from the test executable's folder (or the given full path).
     explicit PluginLoader(const std::wstring& path = ExecutableFolder() + L"vornplug.dll");
-    ~PluginLoader();
     PluginLoader(const PluginLoader&) = delete;
     PluginLoader& operator=(const PluginLoader&) = delete;
 
-    bool Loaded() const { return module_ != nullptr && Create != nullptr && Destroy != nullptr; }
-    HMODULE Module() const { return module_; }
+    bool Loaded() const { return library_.Loaded(); }
+    HMODULE Module() const { return library_.Module(); }
     // Unloads now (the destructor then does nothing).
     void Unload();
 
+    // The object `name` asked for `iid`, owned until the owner goes; empty when QvCreateObject fails.
+    template <typename Interface>
+    Endpoint::Vorn::UniqueObject<Interface> Make(const wchar_t* name, const GUID& iid,
+                                                 unsigned long* result = nullptr) const {
+        return library_.Create<Interface>(name, iid, result);
+    }
+
+    // The exports themselves, for tests that drive an object's life by hand; null when not loaded.
     QvCreateObjectFn Create = nullptr;
     QvDestroyObjectFn Destroy = nullptr;
 
 private:
-    HMODULE module_ = nullptr;
+    Endpoint::Vorn::PluginLibrary library_;
 };

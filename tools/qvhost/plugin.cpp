@@ -8,26 +8,17 @@
 
 namespace qvhost {
 
-Plugin::~Plugin() {
-    if (module_ != nullptr) {
-        FreeLibrary(module_);
-    }
-}
-
 bool Plugin::Load(const std::wstring& path) {
-    module_ = LoadLibraryW(path.c_str());
-    if (module_ == nullptr) {
-        const DWORD error = GetLastError();
-        Say(L"could not load %ls: error %lu (%ls)\n", path.c_str(), error, ErrorText(error).c_str());
-        return false;
+    wchar_t full[MAX_PATH] = {};
+    const DWORD length = GetFullPathNameW(path.c_str(), MAX_PATH, full, nullptr);
+    const std::wstring full_path = length != 0 && length < MAX_PATH ? std::wstring(full) : path;
+    const unsigned long error = library_.Load(full_path.c_str());
+    if (error == ERROR_PROC_NOT_FOUND) {
+        Say(L"%ls does not export QvCreateObject and QvDestroyObject\n", full_path.c_str());
+    } else if (error != ERROR_SUCCESS) {
+        Say(L"could not load %ls: error %lu (%ls)\n", full_path.c_str(), error, ErrorText(error).c_str());
     }
-    create_ = reinterpret_cast<CreateFn>(reinterpret_cast<void*>(GetProcAddress(module_, "QvCreateObject")));
-    destroy_ = reinterpret_cast<DestroyFn>(reinterpret_cast<void*>(GetProcAddress(module_, "QvDestroyObject")));
-    if (create_ == nullptr || destroy_ == nullptr) {
-        Say(L"%ls does not export QvCreateObject and QvDestroyObject\n", path.c_str());
-        return false;
-    }
-    return true;
+    return error == ERROR_SUCCESS;
 }
 
 std::wstring ToolFolder() {

@@ -5,65 +5,49 @@
 
 #include <string>
 
+#include "interfaces/plugin_library.h"
+
 namespace qvhost {
 
-using CreateFn = unsigned long (*)(const wchar_t*, const GUID&, void**);
-using DestroyFn = void (*)(const wchar_t*, void*);
-
+// The plug-in as the SDK's host helper loads it, saying why when it cannot.
 class Plugin {
 public:
-    Plugin() = default;
-    ~Plugin();
-    Plugin(const Plugin&) = delete;
-    Plugin& operator=(const Plugin&) = delete;
-
-    // Loads the module and resolves QvCreateObject and QvDestroyObject; says why when it cannot.
+    // Loads the module by its full path (a relative one is made full first) and resolves both exports.
     bool Load(const std::wstring& path);
 
     unsigned long Create(const wchar_t* name, const GUID& iid, void** object) const {
-        return create_(name, iid, object);
+        return library_.CreateFunction()(name, iid, object);
     }
-    void Destroy(const wchar_t* name, void* object) const { destroy_(name, object); }
+    template <typename Interface>
+    Endpoint::Vorn::UniqueObject<Interface> Make(const wchar_t* name, const GUID& iid, unsigned long* result) const {
+        return library_.Create<Interface>(name, iid, result);
+    }
 
 private:
-    HMODULE module_ = nullptr;
-    CreateFn create_ = nullptr;
-    DestroyFn destroy_ = nullptr;
+    Endpoint::Vorn::PluginLibrary library_;
 };
 
-// One object of the plug-in, given back through QvDestroyObject when the owner goes. Objects must go before the
-// plug-in is unloaded, which the order of declaration in the commands takes care of.
+// One object of the plug-in, with the result of its creation. Objects must go before the plug-in is unloaded,
+// which the order of declaration in the commands takes care of.
 template <typename Interface>
 class Object {
 public:
-    Object(const Plugin& plugin, const wchar_t* name, const GUID& iid) : plugin_(plugin), name_(name) {
-        void* object = nullptr;
-        result_ = plugin.Create(name, iid, &object);
-        object_ = result_ == 0 ? static_cast<Interface*>(object) : nullptr;
-    }
-    ~Object() { Reset(); }
-    Object(const Object&) = delete;
-    Object& operator=(const Object&) = delete;
+    Object(const Plugin& plugin, const wchar_t* name, const GUID& iid)
+        : object_(plugin.Make<Interface>(name, iid, &result_)), name_(name) {}
 
     // Gives the object back now.
-    void Reset() {
-        if (object_ != nullptr) {
-            plugin_.Destroy(name_, object_);
-            object_ = nullptr;
-        }
-    }
-    explicit operator bool() const { return object_ != nullptr; }
-    Interface* operator->() const { return object_; }
+    void Reset() { object_.reset(); }
+    explicit operator bool() const { return static_cast<bool>(object_); }
+    Interface* operator->() const { return object_.get(); }
     Interface& operator*() const { return *object_; }
-    Interface* get() const { return object_; }
+    Interface* get() const { return object_.get(); }
     unsigned long CreateResult() const { return result_; }
     const wchar_t* Name() const { return name_; }
 
 private:
-    const Plugin& plugin_;
+    unsigned long result_ = 0;  // written while object_ is made
+    Endpoint::Vorn::UniqueObject<Interface> object_;
     const wchar_t* name_;
-    Interface* object_ = nullptr;
-    unsigned long result_ = 0;
 };
 
 // The folder of qvhost.exe, with a trailing backslash.

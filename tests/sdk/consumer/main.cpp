@@ -1,15 +1,14 @@
-// Loads vornplug.dll from its own folder as a host does, prints its version resource, asks it for the service
-// installer and prints what the installer answers.
+// Loads vornplug.dll from its own folder by full path as a host does, prints its version resource, asks it for
+// the service installer and prints what the installer answers.
 #include <windows.h>
 
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include "interfaces/interface_ids.h"
+#include "interfaces/plugin_library.h"
 #include "interfaces/service.h"
-
-using QvCreateObjectFn = unsigned long (*)(const wchar_t* name, const GUID& iid, void** object);
-using QvDestroyObjectFn = void (*)(const wchar_t* name, void* object);
 
 // The file version from the DLL's version resource, as a host shows which plug-in it loaded.
 void PrintVersion(HMODULE plugin) {
@@ -28,28 +27,31 @@ void PrintVersion(HMODULE plugin) {
                 unsigned{LOWORD(fixed->dwFileVersionLS)});
 }
 
-int main() {
-    HMODULE plugin = LoadLibraryW(L"vornplug.dll");
-    if (plugin == nullptr) {
-        std::printf("LoadLibraryW(vornplug.dll) failed: %lu\n", GetLastError());
-        return 1;
-    }
-    PrintVersion(plugin);
-    auto create = reinterpret_cast<QvCreateObjectFn>(reinterpret_cast<void*>(GetProcAddress(plugin, "QvCreateObject")));
-    auto destroy =
-        reinterpret_cast<QvDestroyObjectFn>(reinterpret_cast<void*>(GetProcAddress(plugin, "QvDestroyObject")));
-    if (create == nullptr || destroy == nullptr) {
-        std::printf("exports missing\n");
-        return 1;
-    }
+// `file_name` in the folder of this executable.
+std::wstring BesideExecutable(const wchar_t* file_name) {
+    wchar_t path[MAX_PATH] = {};
+    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring folder(path, length);
+    return folder.substr(0, folder.find_last_of(L'\\') + 1) + file_name;
+}
 
-    void* object = nullptr;
-    unsigned long result = create(L"Vorn.Service", Endpoint::Vorn::IID_IService, &object);
-    std::printf("QvCreateObject(Vorn.Service, IID_IService) = %lu\n", result);
-    if (result != 0 || object == nullptr) {
+int main() {
+    // Declared first, so that it is unloaded after every object it made is given back.
+    Endpoint::Vorn::PluginLibrary plugin;
+    const std::wstring path = BesideExecutable(L"vornplug.dll");
+    const unsigned long loaded = plugin.Load(path.c_str());
+    if (loaded != ERROR_SUCCESS) {
+        std::printf("loading %ls failed: %lu\n", path.c_str(), loaded);
         return 1;
     }
-    auto* service = static_cast<Endpoint::Vorn::IService*>(object);
+    PrintVersion(plugin.Module());
+
+    unsigned long result = 0;
+    auto service = plugin.Create<Endpoint::Vorn::IService>(L"Vorn.Service", Endpoint::Vorn::IID_IService, &result);
+    std::printf("QvCreateObject(Vorn.Service, IID_IService) = %lu\n", result);
+    if (!service) {
+        return 1;
+    }
     std::printf("Init = %lu\n", service->Init());
     {
         // The plug-in fills the string from its own heap: it must be gone before the plug-in is unloaded.
@@ -58,7 +60,5 @@ int main() {
         std::printf("GetExecutableName = %ls\n", name.GetString());
     }
     service->Uninit();
-    destroy(L"Vorn.Service", object);
-    FreeLibrary(plugin);
     return 0;
 }
