@@ -29,24 +29,76 @@ void RecordDestroy(const wchar_t* name, void* object) { g_given.push_back({name,
 
 bool IsLoaded(const std::wstring& path) { return GetModuleHandleW(path.c_str()) != nullptr; }
 
+std::wstring PluginPath() { return ExecutableFolder() + L"vornplug.dll"; }
+
+struct PathCase {
+    const char* name;
+    const wchar_t* path;
+};
+
+// A vornplug.dll lies beside this executable, so a search by any of these would find one.
+const PathCase kNotFull[] = {
+    {"BareName", L"vornplug.dll"},
+    {"RelativeToTheCurrentFolder", L".\\vornplug.dll"},
+    {"RelativeToAFolder", L"bin\\vornplug.dll"},
+    {"RootedWithoutADrive", L"\\vornplug.dll"},
+    {"DriveRelative", L"C:vornplug.dll"},
+};
+
+class PluginLibraryPath : public testing::TestWithParam<PathCase> {};
+
+struct GiveBackCase {
+    const char* name;
+    void (*use)(Thing& object);
+};
+
+const GiveBackCase kGiveBacks[] = {
+    {"Destruction", [](Thing& a) { UniqueObject<Thing> owner(&a, L"A", RecordDestroy); }},
+    {"ResetTwice",
+     [](Thing& a) {
+         UniqueObject<Thing> owner(&a, L"A", RecordDestroy);
+         owner.reset();
+         owner.reset();
+     }},
+    {"MoveConstruction",
+     [](Thing& a) {
+         UniqueObject<Thing> source(&a, L"A", RecordDestroy);
+         UniqueObject<Thing> target(std::move(source));
+     }},
+    {"MoveAssignmentOntoAnEmptyOwner",
+     [](Thing& a) {
+         UniqueObject<Thing> target;
+         UniqueObject<Thing> source(&a, L"A", RecordDestroy);
+         target = std::move(source);
+     }},
+};
+
+class UniqueObjectGiveBack : public testing::TestWithParam<GiveBackCase> {};
+
+template <typename Case>
+std::string CaseName(const testing::TestParamInfo<Case>& info) {
+    return info.param.name;
+}
+
 }  // namespace
 
-TEST(PluginLibrary, LoadsOnlyByFullPath) {
-    // A vornplug.dll lies beside this executable, so a search by bare or relative name would find one.
-    for (const wchar_t* path : {L"vornplug.dll", L".\\vornplug.dll", L"bin\\vornplug.dll", L"\\vornplug.dll"}) {
-        PluginLibrary plugin;
-        EXPECT_EQ(plugin.Load(path), static_cast<unsigned long>(ERROR_INVALID_PARAMETER)) << path;
-        EXPECT_FALSE(plugin.Loaded()) << path;
-    }
-    EXPECT_FALSE(IsLoaded(ExecutableFolder() + L"vornplug.dll"));
-
+TEST_P(PluginLibraryPath, RefusesAPathThatIsNotFull) {
     PluginLibrary plugin;
-    ASSERT_EQ(plugin.Load((ExecutableFolder() + L"vornplug.dll").c_str()), 0ul);
+    EXPECT_EQ(plugin.Load(GetParam().path), static_cast<unsigned long>(ERROR_INVALID_PARAMETER));
+    EXPECT_FALSE(plugin.Loaded());
+    EXPECT_FALSE(IsLoaded(PluginPath()));
+}
+
+INSTANTIATE_TEST_SUITE_P(Each, PluginLibraryPath, testing::ValuesIn(kNotFull), CaseName<PathCase>);
+
+TEST(PluginLibrary, LoadsByFullPathAndUnloads) {
+    PluginLibrary plugin;
+    ASSERT_EQ(plugin.Load(PluginPath().c_str()), 0ul);
     EXPECT_TRUE(plugin.Loaded());
     EXPECT_NE(plugin.CreateFunction(), nullptr);
     EXPECT_NE(plugin.DestroyFunction(), nullptr);
     plugin.Unload();
-    EXPECT_FALSE(IsLoaded(ExecutableFolder() + L"vornplug.dll"));
+    EXPECT_FALSE(IsLoaded(PluginPath()));
 }
 
 TEST(PluginLibrary, RefusesAndUnloadsAModuleWithoutTheExports) {
@@ -56,22 +108,36 @@ TEST(PluginLibrary, RefusesAndUnloadsAModuleWithoutTheExports) {
     EXPECT_EQ(plugin.Load(other.c_str()), static_cast<unsigned long>(ERROR_PROC_NOT_FOUND));
     EXPECT_FALSE(plugin.Loaded());
     EXPECT_FALSE(IsLoaded(other));
-    EXPECT_EQ(plugin.Load((ExecutableFolder() + L"missing.dll").c_str()),
-              static_cast<unsigned long>(ERROR_MOD_NOT_FOUND));
 }
 
-TEST(PluginLibrary, CreateHandsOnThePluginsErrorWithAnEmptyOwner) {
+TEST(PluginLibrary, PassesOnTheLoadersError) {
+    PluginLibrary plugin;
+    EXPECT_EQ(plugin.Load((ExecutableFolder() + L"missing.dll").c_str()),
+              static_cast<unsigned long>(ERROR_MOD_NOT_FOUND));
+    EXPECT_FALSE(plugin.Loaded());
+}
+
+TEST(PluginLibrary, CreateWithNothingLoadedGivesAnEmptyOwner) {
     PluginLibrary plugin;
     unsigned long result = 0;
     EXPECT_FALSE(plugin.Create<Endpoint::Vorn::IService>(L"Vorn.Service", Endpoint::Vorn::IID_IService, &result));
-    EXPECT_EQ(result, static_cast<unsigned long>(ERROR_INVALID_HANDLE)) << "nothing loaded";
+    EXPECT_EQ(result, static_cast<unsigned long>(ERROR_INVALID_HANDLE));
+}
 
-    ASSERT_EQ(plugin.Load((ExecutableFolder() + L"vornplug.dll").c_str()), 0ul);
+TEST(PluginLibrary, CreateHandsOnThePluginsErrorForAWrongNameOrInterface) {
+    PluginLibrary plugin;
+    ASSERT_EQ(plugin.Load(PluginPath().c_str()), 0ul);
+    unsigned long result = 0;
     EXPECT_FALSE(plugin.Create<Endpoint::Vorn::IService>(L"Vorn.Servic", Endpoint::Vorn::IID_IService, &result));
     EXPECT_EQ(result, static_cast<unsigned long>(ERROR_NOT_FOUND)) << "unknown name";
     EXPECT_FALSE(plugin.Create<Endpoint::Vorn::IService>(L"Vorn.Service", Endpoint::Vorn::IID_IClient, &result));
     EXPECT_EQ(result, static_cast<unsigned long>(ERROR_NOT_FOUND)) << "interface the object lacks";
+}
 
+TEST(PluginLibrary, CreateOwnsAWorkingObjectUnderItsName) {
+    PluginLibrary plugin;
+    ASSERT_EQ(plugin.Load(PluginPath().c_str()), 0ul);
+    unsigned long result = 1;
     auto service = plugin.Create<Endpoint::Vorn::IService>(L"Vorn.Service", Endpoint::Vorn::IID_IService, &result);
     EXPECT_EQ(result, 0ul);
     ASSERT_TRUE(service);
@@ -80,38 +146,20 @@ TEST(PluginLibrary, CreateHandsOnThePluginsErrorWithAnEmptyOwner) {
     service->Uninit();
 }
 
-TEST(UniqueObject, GivesTheObjectBackOnceUnderItsName) {
+TEST_P(UniqueObjectGiveBack, GivesTheObjectBackOnceUnderItsName) {
+    Thing a;
+    g_given.clear();
+    GetParam().use(a);
+    ASSERT_EQ(g_given.size(), 1u);
+    EXPECT_EQ(g_given[0].name, L"A");
+    EXPECT_EQ(g_given[0].object, &a);
+}
+
+INSTANTIATE_TEST_SUITE_P(Each, UniqueObjectGiveBack, testing::ValuesIn(kGiveBacks), CaseName<GiveBackCase>);
+
+TEST(UniqueObject, AssigningOverAHeldObjectGivesThatOneBackFirst) {
     Thing a;
     Thing b;
-    const std::vector<std::pair<const char*, void (*)(Thing&, Thing&)>> cases = {
-        {"destruction", [](Thing& a, Thing&) { UniqueObject<Thing> owner(&a, L"A", RecordDestroy); }},
-        {"reset, then destruction",
-         [](Thing& a, Thing&) {
-             UniqueObject<Thing> owner(&a, L"A", RecordDestroy);
-             owner.reset();
-             owner.reset();
-         }},
-        {"move construction",
-         [](Thing& a, Thing&) {
-             UniqueObject<Thing> source(&a, L"A", RecordDestroy);
-             UniqueObject<Thing> target(std::move(source));
-         }},
-        {"move assignment onto an empty owner",
-         [](Thing& a, Thing&) {
-             UniqueObject<Thing> target;
-             UniqueObject<Thing> source(&a, L"A", RecordDestroy);
-             target = std::move(source);
-         }},
-    };
-    for (const auto& [name, use] : cases) {
-        g_given.clear();
-        use(a, b);
-        ASSERT_EQ(g_given.size(), 1u) << name;
-        EXPECT_EQ(g_given[0].name, L"A") << name;
-        EXPECT_EQ(g_given[0].object, &a) << name;
-    }
-
-    // Assigning over a held object gives that one back first, under its own name.
     g_given.clear();
     {
         UniqueObject<Thing> target(&b, L"B", RecordDestroy);
@@ -131,7 +179,6 @@ TEST(UniqueObject, MoveLeavesTheSourceEmpty) {
     UniqueObject<Thing> source(&a, L"A", RecordDestroy);
     UniqueObject<Thing> target(std::move(source));
     EXPECT_FALSE(source);  // NOLINT(bugprone-use-after-move): the state after a move is what is tested
-    EXPECT_EQ(source.get(), nullptr);
     EXPECT_EQ(target.get(), &a);
 
     UniqueObject<Thing> assigned;

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
 #include <utility>
 
 namespace {
@@ -17,33 +18,38 @@ void CloseAndSetError(int) noexcept {
 
 using Owner = qv::UniqueResource<int, CloseAndSetError>;
 
+struct ClosingCase {
+    const char* name;
+    void (*close)();
+    int closes;  // every value the case gave the owner, each once
+};
+
+const ClosingCase kClosingCases[] = {
+    {"Reset", [] { Owner(1).reset(); }, 1},
+    {"ResetToANewValue", [] { Owner(1).reset(2); }, 2},
+    {"Destruction", [] { Owner owner(1); }, 1},
+    {"MoveAssignment",
+     [] {
+         Owner owner(1);
+         owner = Owner(2);
+     },
+     2},
+};
+
+class UniqueResourceClosing : public testing::TestWithParam<ClosingCase> {};
+
 }  // namespace
 
-TEST(UniqueResource, ClosingLeavesTheCallersLastError) {
-    struct Case {
-        const char* name;
-        void (*close)();
-        int closes;  // every value the case gave the owner, each once
-    };
-    const Case cases[] = {
-        {"reset", [] { Owner(1).reset(); }, 1},
-        {"reset to a new value", [] { Owner(1).reset(2); }, 2},
-        {"destruction", [] { Owner owner(1); }, 1},
-        {"move assignment",
-         [] {
-             Owner owner(1);
-             owner = Owner(2);
-         },
-         2},
-    };
-    for (const Case& c : cases) {
-        g_closed = 0;
-        SetLastError(ERROR_FILE_NOT_FOUND);
-        c.close();
-        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND)) << c.name;
-        EXPECT_EQ(g_closed, c.closes) << c.name;
-    }
+TEST_P(UniqueResourceClosing, LeavesTheCallersLastError) {
+    g_closed = 0;
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    GetParam().close();
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(g_closed, GetParam().closes);
 }
+
+INSTANTIATE_TEST_SUITE_P(Each, UniqueResourceClosing, testing::ValuesIn(kClosingCases),
+                         [](const testing::TestParamInfo<ClosingCase>& info) { return std::string(info.param.name); });
 
 TEST(UniqueResource, AnEmptyOwnerClosesNothing) {
     g_closed = 0;
