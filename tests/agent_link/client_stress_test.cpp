@@ -42,7 +42,7 @@ using ClientConcurrency = ClientThroughPlugin;
 
 // Four delivery threads walk the list together while the host adds and removes subscribers: each subscriber that
 // stays hears of every policy exactly once, and one that comes and goes at most once.
-TEST_F(ClientConcurrency, DeliveriesOnSeveralAgentThreadsAndTheHostsChangesLoseNothing) {
+TEST_F(ClientConcurrency, DeliveriesLoseNothingWhileTheHostChangesSubscribers) {
     constexpr int kPolicies = 400;
     vornint_client_script script{0, 0, 0, 4};
     ASSERT_EQ(vornint_script_client(VORNINT_ALL_CLIENTS, &script), VORNINT_OK);
