@@ -10,6 +10,7 @@
 
 #include "interfaces/interface_ids.h"
 #include "interfaces/service.h"
+#include "tests/named_rows.h"
 #include "tests/plugin_loader.h"
 
 using Endpoint::Vorn::PluginLibrary;
@@ -75,11 +76,6 @@ const GiveBackCase kGiveBacks[] = {
 
 class UniqueObjectGiveBack : public testing::TestWithParam<GiveBackCase> {};
 
-template <typename Case>
-std::string CaseName(const testing::TestParamInfo<Case>& info) {
-    return info.param.name;
-}
-
 }  // namespace
 
 TEST_P(PluginLibraryPath, RefusesAPathThatIsNotFull) {
@@ -89,7 +85,7 @@ TEST_P(PluginLibraryPath, RefusesAPathThatIsNotFull) {
     EXPECT_FALSE(IsLoaded(PluginPath()));
 }
 
-INSTANTIATE_TEST_SUITE_P(Each, PluginLibraryPath, testing::ValuesIn(kNotFull), CaseName<PathCase>);
+INSTANTIATE_TEST_SUITE_P(Each, PluginLibraryPath, testing::ValuesIn(kNotFull), NameOfRow());
 
 TEST(PluginLibrary, LoadsByFullPathAndUnloads) {
     PluginLibrary plugin;
@@ -155,7 +151,7 @@ TEST_P(UniqueObjectGiveBack, GivesTheObjectBackOnceUnderItsName) {
     EXPECT_EQ(g_given[0].object, &a);
 }
 
-INSTANTIATE_TEST_SUITE_P(Each, UniqueObjectGiveBack, testing::ValuesIn(kGiveBacks), CaseName<GiveBackCase>);
+INSTANTIATE_TEST_SUITE_P(Each, UniqueObjectGiveBack, testing::ValuesIn(kGiveBacks), NameOfRow());
 
 TEST(UniqueObject, AssigningOverAHeldObjectGivesThatOneBackFirst) {
     Thing a;

@@ -3,8 +3,9 @@
 
 #include <gtest/gtest.h>
 
-#include <string>
 #include <utility>
+
+#include "tests/named_rows.h"
 
 namespace {
 
@@ -48,8 +49,7 @@ TEST_P(UniqueResourceClosing, LeavesTheCallersLastError) {
     EXPECT_EQ(g_closed, GetParam().closes);
 }
 
-INSTANTIATE_TEST_SUITE_P(Each, UniqueResourceClosing, testing::ValuesIn(kClosingCases),
-                         [](const testing::TestParamInfo<ClosingCase>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Each, UniqueResourceClosing, testing::ValuesIn(kClosingCases), NameOfRow());
 
 TEST(UniqueResource, AnEmptyOwnerClosesNothing) {
     g_closed = 0;
