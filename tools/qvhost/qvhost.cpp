@@ -12,7 +12,7 @@
 #include "tools/qvhost/policies.h"
 #include "tools/qvhost/service.h"
 #include "tools/qvhost/settings.h"
-#include "tools/qvhost/soak.h"
+#include "tools/qvhost/soak/soak.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 // report is named uniquely; each must be in the agent's events once if the link was up throughout, never twice.
 #pragma once
 
-#include "tools/qvhost/soak_context.h"
+#include "tools/qvhost/soak/context.h"
 
 namespace qvhost {
 

@@ -8,10 +8,10 @@
 #include <type_traits>
 
 #include "tools/qvhost/plugin.h"
-#include "tools/qvhost/soak_calls.h"
-#include "tools/qvhost/soak_findings.h"
-#include "tools/qvhost/soak_ledger.h"
-#include "tools/qvhost/soak_schedule.h"
+#include "tools/qvhost/soak/calls.h"
+#include "tools/qvhost/soak/findings.h"
+#include "tools/qvhost/soak/ledger.h"
+#include "tools/qvhost/soak/schedule.h"
 
 namespace qvhost {
 

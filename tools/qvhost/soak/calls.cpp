@@ -1,5 +1,5 @@
 // Timing the soak's calls into the plug-in.
-#include "tools/qvhost/soak_calls.h"
+#include "tools/qvhost/soak/calls.h"
 
 #include <cstdio>
 

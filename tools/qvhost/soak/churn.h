@@ -3,7 +3,7 @@
 // too, clients and managers that never link, data objects on a manager that has none), and an unknown name.
 #pragma once
 
-#include "tools/qvhost/soak_context.h"
+#include "tools/qvhost/soak/context.h"
 
 namespace qvhost {
 

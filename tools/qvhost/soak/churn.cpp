@@ -1,5 +1,5 @@
 // Making and giving back the plug-in's objects at a high rate.
-#include "tools/qvhost/soak_churn.h"
+#include "tools/qvhost/soak/churn.h"
 
 #include <memory>
 

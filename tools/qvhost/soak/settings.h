@@ -9,7 +9,7 @@
 #include <string>
 
 #include "interfaces/settings_manager.h"
-#include "tools/qvhost/soak_context.h"
+#include "tools/qvhost/soak/context.h"
 
 namespace qvhost {
 

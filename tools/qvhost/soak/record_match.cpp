@@ -1,11 +1,11 @@
 // Comparing a loaded settings record with a settings document.
-#include "tools/qvhost/soak_record_match.h"
+#include "tools/qvhost/soak/record_match.h"
 
 #include <memory>
 #include <string>
 
 #include "tools/qvhost/plugin.h"
-#include "tools/qvhost/soak_ledger.h"
+#include "tools/qvhost/soak/ledger.h"
 
 namespace qvhost {
 

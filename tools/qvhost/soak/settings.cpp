@@ -1,12 +1,12 @@
 // The soak's settings managers and their checks.
-#include "tools/qvhost/soak_settings.h"
+#include "tools/qvhost/soak/settings.h"
 
 #include <memory>
 
 #include "interfaces/interface_ids.h"
 #include "interfaces/settings_manager.h"
 #include "stand_ins/agent/agent_clock.h"
-#include "tools/qvhost/soak_record_match.h"
+#include "tools/qvhost/soak/record_match.h"
 
 namespace qvhost {
 

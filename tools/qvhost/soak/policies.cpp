@@ -1,5 +1,5 @@
 // The soak's policy clients and their checks.
-#include "tools/qvhost/soak_policies.h"
+#include "tools/qvhost/soak/policies.h"
 
 #include <cstdlib>
 #include <memory>

@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/qvhost/soak_findings.h"
+#include "tools/qvhost/soak/findings.h"
 
 namespace qvhost {
 

@@ -1,5 +1,5 @@
 // Making the soak's fault scenario.
-#include "tools/qvhost/soak_schedule.h"
+#include "tools/qvhost/soak/schedule.h"
 
 #include <json/json.h>
 

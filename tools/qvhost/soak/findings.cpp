@@ -1,5 +1,5 @@
 // Counting and printing what the soak finds wrong.
-#include "tools/qvhost/soak_findings.h"
+#include "tools/qvhost/soak/findings.h"
 
 #include <cstdio>
 

@@ -1,5 +1,5 @@
 // Reading the agent's journal and events as they grow.
-#include "tools/qvhost/soak_ledger.h"
+#include "tools/qvhost/soak/ledger.h"
 
 #include <algorithm>
 #include <memory>

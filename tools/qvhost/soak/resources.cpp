@@ -1,5 +1,5 @@
 // Counting the process's handles and private memory.
-#include "tools/qvhost/soak_resources.h"
+#include "tools/qvhost/soak/resources.h"
 
 #include <windows.h>
 

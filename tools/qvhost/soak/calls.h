@@ -13,7 +13,7 @@
 #include <mutex>
 #include <string>
 
-#include "tools/qvhost/soak_findings.h"
+#include "tools/qvhost/soak/findings.h"
 
 namespace qvhost {
 

@@ -1,5 +1,5 @@
 // The soak: its state folder, its warm-up, its run and its account.
-#include "tools/qvhost/soak.h"
+#include "tools/qvhost/soak/soak.h"
 
 #include <windows.h>
 
@@ -13,10 +13,10 @@
 #include "stand_ins/agent/agent_clock.h"
 #include "tools/qvhost/agent_host.h"
 #include "tools/qvhost/scripted.h"
-#include "tools/qvhost/soak_churn.h"
-#include "tools/qvhost/soak_policies.h"
-#include "tools/qvhost/soak_resources.h"
-#include "tools/qvhost/soak_settings.h"
+#include "tools/qvhost/soak/churn.h"
+#include "tools/qvhost/soak/policies.h"
+#include "tools/qvhost/soak/resources.h"
+#include "tools/qvhost/soak/settings.h"
 
 namespace qvhost {
 
