@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "equipment/worker_thread.h"
 #include "tests/agent_link/client_harness.h"
-#include "tests/support/sync/worker_thread.h"
 
 using namespace client_test;
 
@@ -53,7 +53,7 @@ TEST_F(ClientConcurrency, DeliveriesOnSeveralAgentThreadsAndTheHostsChangesLoseN
     ASSERT_EQ(client_->Start(2), 0ul);
     std::atomic<bool> done{false};
     std::atomic<int> changes{0};
-    sync_test::WorkerThread host;
+    equipment::WorkerThread host;
     auto changing = host.Post([&] {
         while (!done) {
             for (CountingHandle& t : transients) {
@@ -68,7 +68,7 @@ TEST_F(ClientConcurrency, DeliveriesOnSeveralAgentThreadsAndTheHostsChangesLoseN
     for (int n = 0; n < kPolicies; ++n) {
         if (n % 20 == 0) {  // in batches, each after a round of the host's changes
             const int seen = changes;
-            ASSERT_TRUE(sync_test::Eventually([&] { return changes > seen; })) << "the host is stuck";
+            ASSERT_TRUE(equipment::Eventually([&] { return changes > seen; })) << "the host is stuck";
         }
         ASSERT_EQ(vornint_deliver(0, n % 3 == 2 ? VORNINT_REMOVE_POLICY : VORNINT_RUN_POLICY, 0, Policy(n).c_str()),
                   VORNINT_OK);

@@ -9,6 +9,8 @@
 
 #include "tests/agent_link/client_harness.h"
 
+using namespace equipment;
+
 using namespace client_test;
 using Endpoint::Vorn::EventDescriptor;
 

@@ -7,10 +7,12 @@
 #include <functional>
 #include <string>
 
+#include "equipment/processes.h"
 #include "support/fail_fast.h"
 #include "support/strings/qv_string.h"
 #include "tests/support/strings/test_mem_mgr.h"
-#include "tests/test_process.h"
+
+using namespace equipment;
 
 namespace {
 

@@ -10,11 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "equipment/worker_thread.h"
 #include "support/sync/event.h"
 #include "support/sync/event_walk.h"
 #include "support/sync/member_function.h"
 #include "support/sync/walk_state_pool.h"
-#include "worker_thread.h"
 
 // Counts the blocks given back to the heap, to see which ones the walk-state pool keeps.
 std::atomic<long> g_heap_frees{0};
@@ -36,9 +36,9 @@ void operator delete(void* block, std::size_t) noexcept {
 
 namespace {
 
-using sync_test::kFinishes;
-using sync_test::kStaysBlocked;
-using sync_test::WorkerThread;
+using equipment::kFinishes;
+using equipment::kStaysBlocked;
+using equipment::WorkerThread;
 
 // Two slots, so that a test can tell which one an Event calls.
 struct ITestHandler {

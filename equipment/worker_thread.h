@@ -11,7 +11,7 @@
 
 #include "support/unique_resource.h"
 
-namespace sync_test {
+namespace equipment {
 
 // Long enough for any step that must finish under load; short enough that a deadlock fails in seconds.
 constexpr DWORD kFinishes = 5000;
@@ -63,4 +63,4 @@ bool AllWithin(const std::vector<std::shared_ptr<Completion>>& completions, DWOR
 // Polls `condition` until it holds or `milliseconds` pass; true when it held.
 bool Eventually(const std::function<bool()>& condition, DWORD milliseconds = kFinishes);
 
-}  // namespace sync_test
+}  // namespace equipment

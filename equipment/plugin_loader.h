@@ -5,11 +5,12 @@
 
 #include <string>
 
+#include "equipment/folders.h"
+
+namespace equipment {
+
 using QvCreateObjectFn = unsigned long (*)(const wchar_t*, const GUID&, void**);
 using QvDestroyObjectFn = void (*)(const wchar_t*, void*);
-
-// The folder of the running test executable, with a trailing backslash.
-std::wstring ExecutableFolder();
 
 class PluginLoader {
 public:
@@ -30,3 +31,5 @@ public:
 private:
     HMODULE module_ = nullptr;
 };
+
+}  // namespace equipment

@@ -10,7 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "equipment/folders.h"
 #include "stand_ins/log/log_stand_in.h"
+
+namespace equipment {
 
 inline std::vector<StandInLogRecord> AllRecords(const StandInLogApi& api) {
     std::vector<StandInLogRecord> records(api.RecordCount());
@@ -46,10 +49,7 @@ inline HMODULE LoadedLogDll() { return GetModuleHandleW(L"log.dll"); }
 class KeptStandInLog : public StandInLogApi {
 public:
     KeptStandInLog() : StandInLogApi(nullptr) {
-        wchar_t path[MAX_PATH] = {};
-        GetModuleFileNameW(nullptr, path, MAX_PATH);
-        std::wstring folder(path);
-        module_ = LoadLibraryW((folder.substr(0, folder.find_last_of(L'\\') + 1) + L"log.dll").c_str());
+        module_ = LoadLibraryW((ExecutableFolder() + L"log.dll").c_str());
         static_cast<StandInLogApi&>(*this) = StandInLogApi(module_);
     }
     ~KeptStandInLog() { FreeLibrary(module_); }
@@ -112,3 +112,5 @@ inline std::vector<LogLine> Traces(const std::vector<LogLine>& lines) { return O
 inline std::vector<LogLine> LinesOf(const std::vector<LogLine>& lines, const std::wstring& function) {
     return Only(lines, [&function](const LogLine& line) { return line.function == function; });
 }
+
+}  // namespace equipment

@@ -1,12 +1,7 @@
 // Loading the plug-in for tests that drive it as the host does.
-#include "tests/plugin_loader.h"
+#include "equipment/plugin_loader.h"
 
-std::wstring ExecutableFolder() {
-    wchar_t path[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring p(path);
-    return p.substr(0, p.find_last_of(L'\\') + 1);
-}
+namespace equipment {
 
 PluginLoader::PluginLoader(const std::wstring& path) : module_(LoadLibraryW(path.c_str())) {
     if (module_ != nullptr) {
@@ -26,3 +21,5 @@ void PluginLoader::Unload() {
     Create = nullptr;
     Destroy = nullptr;
 }
+
+}  // namespace equipment

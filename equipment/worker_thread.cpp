@@ -1,11 +1,11 @@
 // WorkerThread: scripted test threads with bounded waits.
-#include "worker_thread.h"
+#include "equipment/worker_thread.h"
 
 #include <gtest/gtest.h>
 
 #include <stdexcept>
 
-namespace sync_test {
+namespace equipment {
 
 Completion::Completion() : done_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
     if (!done_) {
@@ -86,4 +86,4 @@ bool Eventually(const std::function<bool()>& condition, DWORD milliseconds) {
     return true;
 }
 
-}  // namespace sync_test
+}  // namespace equipment
