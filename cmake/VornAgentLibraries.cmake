@@ -21,8 +21,13 @@ function(vorn_delay_import target)
     set(def ${CMAKE_ARCHIVE_OUTPUT_DIRECTORY}/${target}.def)
     set(lib ${CMAKE_ARCHIVE_OUTPUT_DIRECTORY}/lib${target}_delay.a)
     target_link_options(${target} PRIVATE -Wl,--output-def,${def})
+    # Made in its own folder under its bare name: dlltool names the library's delay-import descriptor after the
+    # name it is given (__DELAY_IMPORT_DESCRIPTOR_lib<target>_delay_a), and agent_link/agent_library.cpp finds the
+    # descriptor by that name to check a library against it.
     add_custom_command(OUTPUT ${lib}
-        COMMAND ${CMAKE_DLLTOOL} --input-def ${def} --output-delaylib ${lib} --dllname $<TARGET_FILE_NAME:${target}>
+        COMMAND ${CMAKE_DLLTOOL} --input-def ${def} --output-delaylib lib${target}_delay.a
+                --dllname $<TARGET_FILE_NAME:${target}>
+        WORKING_DIRECTORY ${CMAKE_ARCHIVE_OUTPUT_DIRECTORY}
         DEPENDS ${target} VERBATIM)
     add_custom_target(${target}_delay_library DEPENDS ${lib})
     target_link_libraries(${target}_delayed INTERFACE ${lib})

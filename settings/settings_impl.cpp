@@ -143,7 +143,7 @@ void SettingsImpl::DestroyData(Settings::IData* data) { delete data; }
 
 void SettingsImpl::on_notification(int id, const char* json) {
     logging::TraceScope scope(kNotificationName);
-    logging::WriteMessage(logging::LevelTrace, kNotificationName, L"id[%d] json: %S", id, json);
+    logging::WriteMessage(logging::LevelTrace, kNotificationName, L"id[%d] json: %S", id, json != nullptr ? json : "");
     if (id == kNotificationServerUp) {
         logging::WriteMessage(logging::LevelTrace, kNotificationName, L"vorn server up");
         SetEvent(server_up_.get());

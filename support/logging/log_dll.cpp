@@ -25,12 +25,9 @@ Fn Lookup(HMODULE module, const char* name) noexcept {
 
 HMODULE ThisModule() noexcept { return reinterpret_cast<HMODULE>(&__ImageBase); }
 
-HMODULE LoadBesideThisModule(const wchar_t* file_name, DWORD flags) noexcept {
+std::unique_ptr<wchar_t[]> PathBesideThisModule(const wchar_t* file_name) noexcept {
     std::unique_ptr<wchar_t[]> path(new (std::nothrow) wchar_t[kPathChars]());
-    if (!path) {
-        return nullptr;
-    }
-    if (GetModuleFileNameW(ThisModule(), path.get(), kPathChars) == 0) {
+    if (!path || GetModuleFileNameW(ThisModule(), path.get(), kPathChars) == 0) {
         return nullptr;
     }
     wchar_t* slash = wcsrchr(path.get(), L'\\');
@@ -41,13 +38,15 @@ HMODULE LoadBesideThisModule(const wchar_t* file_name, DWORD flags) noexcept {
     if (wcscpy_s(slash + 1, room, file_name) != 0) {
         return nullptr;
     }
-    return LoadLibraryExW(path.get(), nullptr, flags);
+    return path;
 }
 
 CLogDLL::CLogDLL() noexcept {
     HMODULE found = nullptr;
     if (!GetModuleHandleExW(0, L"log.dll", &found)) {
-        found = LoadBesideThisModule(L"log.dll");
+        if (const auto path = PathBesideThisModule(L"log.dll")) {
+            found = LoadLibraryW(path.get());
+        }
     }
     module_.reset(found);
     if (!module_) {

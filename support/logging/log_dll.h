@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <cstdarg>
+#include <memory>
 
 #include "support/unique_resource.h"
 
@@ -60,8 +61,8 @@ private:
 // and every line names it as the writing module.
 HMODULE ThisModule() noexcept;
 
-// Loads `file_name` from the folder of this module's own file by full path (LoadLibraryExW with `flags`); null
-// when it is not there or does not load. No other place is tried.
-HMODULE LoadBesideThisModule(const wchar_t* file_name, DWORD flags = 0) noexcept;
+// The full path of `file_name` in the folder of this module's own file, in a buffer of 32,767 characters; null when
+// the path cannot be made.
+std::unique_ptr<wchar_t[]> PathBesideThisModule(const wchar_t* file_name) noexcept;
 
 }  // namespace logging

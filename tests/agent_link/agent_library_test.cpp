@@ -1,6 +1,7 @@
 // Where the plug-in binds vornint.dll and vorn.dll: never from the current directory or PATH; beside the plug-in,
-// else in the safe folders, also when the host adds one later. Run in a child from a copy of this test, with copies
-// of the plug-in and log.dll in a folder of their own, so that at first no agent library is anywhere.
+// else in the safe folders, also when the host adds one later; only a library that exports everything the plug-in
+// calls; and once bound, for the rest of the process. Run in a child from a copy of this test, with copies of the
+// plug-in and log.dll in a folder of their own, so that at first no agent library is anywhere.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -55,6 +56,8 @@ TEST(AgentLibraries, ComeOnlyFromThePluginFolderAndTheSafeFoldersTheHostChose) {
     ASSERT_TRUE(root.CopyIn(bin + L"log.dll", L"plugin\\log.dll"));
     ASSERT_TRUE(root.CopyIn(bin + L"planted.dll", L"cwd\\vornint.dll"));
     ASSERT_TRUE(root.CopyIn(bin + L"planted.dll", L"path\\vorn.dll"));
+    ASSERT_TRUE(root.CopyIn(bin + L"planted.dll", L"planted.dll"));
+    ASSERT_TRUE(root.CopyIn(bin + L"older\\vornint.dll", L"older-vornint.dll"));
     ScopedEnvironment path(L"PATH", (root.File(L"path;") + _wgetenv(L"PATH")).c_str());
     ScopedEnvironment agent_folder(L"VORN_TEST_AGENT_LIBRARIES", bin.c_str());
     ScopedEnvironment mark(L"VORN_PLANTED_MARK", root.File(L"mark.txt").c_str());
@@ -108,6 +111,41 @@ TEST(AgentLibrariesChild, DISABLED_Run) {
     EXPECT_EQ(Messages(WrittenLines(log)), expected);
     EXPECT_TRUE(LoadedModulesNamed(L"vornint.dll").empty() && LoadedModulesNamed(L"vorn.dll").empty());
 
+    // A file beside the plug-in that is no library, one that exports nothing, one of an older version: each is
+    // refused with the loader's error or 127, let go of (so that it can be deleted), and no other place is tried.
+    const std::wstring beside = root + L"plugin\\vornint.dll";
+    ASSERT_TRUE(WriteFileText(beside, "not a library"));
+    ASSERT_EQ(LoadLibraryW(beside.c_str()), nullptr);
+    const unsigned long not_a_library = GetLastError();
+    EXPECT_NE(not_a_library, 126u);
+    log.Clear();
+    EXPECT_EQ(client->Start(1), not_a_library);
+    for (const wchar_t* unfit : {L"planted.dll", L"older-vornint.dll"}) {
+        ASSERT_TRUE(DeleteFileW(beside.c_str())) << unfit;
+        ASSERT_TRUE(CopyFileW((root + unfit).c_str(), beside.c_str(), FALSE));
+        EXPECT_EQ(client->Start(1), 127u) << unfit;
+        EXPECT_EQ(settings->Init(), 127u) << unfit;
+    }
+    ASSERT_TRUE(CopyFileW((root + L"planted.dll").c_str(), (root + L"plugin\\vorn.dll").c_str(), FALSE));
+    EXPECT_EQ(loader->Init(nullptr), 0u);
+    const std::vector<LogLine> refused = {
+        {0x04, ns + L"ClientImpl::Start",
+         L"failed to load vornint.dll. error [" + std::to_wstring(not_a_library) + L"]"},
+        {0x04, ns + L"ClientImpl::Start", L"failed to load vornint.dll. error [127]"},
+        {0x04, ns + L"SettingsImpl::Init", L"failed to load vornint.dll. error [127]"},
+        {0x04, ns + L"ClientImpl::Start", L"failed to load vornint.dll. error [127]"},
+        {0x04, ns + L"SettingsImpl::Init", L"failed to load vornint.dll. error [127]"},
+        {0x04, ns + L"AL::Init", L"failed to load vorn.dll. error [127]"},
+    };
+    EXPECT_EQ(Messages(WrittenLines(log)), refused);
+    EXPECT_TRUE(DeleteFileW(beside.c_str()) && DeleteFileW((root + L"plugin\\vorn.dll").c_str()));
+    const std::string plugin_folder(root.begin(), root.end());
+    EXPECT_EQ(ReadFileLines(root + L"mark.txt"),
+              (std::vector<std::string>{plugin_folder + "plugin\\vornint.dll", plugin_folder + "plugin\\vornint.dll",
+                                        plugin_folder + "plugin\\vorn.dll"}));
+    ASSERT_TRUE(DeleteFileW((root + L"mark.txt").c_str()));
+    EXPECT_TRUE(LoadedModulesNamed(L"vornint.dll").empty() && LoadedModulesNamed(L"vorn.dll").empty());
+
     // The agent installed after the plug-in was loaded: once its folder is added, the next Start and Init find it.
     const std::wstring agent_folder = _wgetenv(L"VORN_TEST_AGENT_LIBRARIES");
     ASSERT_NE(AddDllDirectory(agent_folder.c_str()), nullptr);
@@ -130,6 +168,11 @@ TEST(AgentLibrariesChild, DISABLED_Run) {
     plugin.Destroy(L"Vorn.AL", loader);
     plugin.Destroy(L"Vorn.Settings", settings);
     plugin.Destroy(L"Vorn.Client", client);
+    // Bound libraries outlive the plug-in: the agent's objects and threads that may still use them live on.
+    plugin.Unload();
+    EXPECT_TRUE(LoadedModulesNamed(L"vornplug.dll").empty());
+    EXPECT_EQ(LoadedModulesNamed(L"vornint.dll"), std::vector<std::wstring>{agent_folder + L"vornint.dll"});
+    EXPECT_EQ(LoadedModulesNamed(L"vorn.dll"), std::vector<std::wstring>{root + L"plugin\\vorn.dll"});
     EXPECT_TRUE(WriteFileText(root + L"ran.txt", "ok"));
 }
 

@@ -198,7 +198,7 @@ TEST_F(SettingsThroughPlugin, UpdateBlocksUntilNotificationFourAndWaitsAgainAfte
         said += (IsTraceLine(line) ? line.text.substr(0, 2) : line.text) + L"; ";
     }
     EXPECT_EQ(said,
-              L"->; id[3] json: {}; <-; ->; id[7] json: (null); <-; ->; id[4] json: {}; vorn server up; <-; "
+              L"->; id[3] json: {}; <-; ->; id[7] json: ; <-; ->; id[4] json: {}; vorn server up; <-; "
               L"->; id[5] json: {}; vorn server down; <-; ");
 }
 

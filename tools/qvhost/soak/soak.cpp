@@ -10,12 +10,13 @@
 #include <thread>
 #include <vector>
 
+#include "equipment/resources.h"
 #include "stand_ins/agent/agent_clock.h"
+#include "stand_ins/vorn/vorn_control.h"
 #include "tools/qvhost/agent_host.h"
 #include "tools/qvhost/scripted.h"
 #include "tools/qvhost/soak/churn.h"
 #include "tools/qvhost/soak/policies.h"
-#include "tools/qvhost/soak/resources.h"
 #include "tools/qvhost/soak/settings.h"
 
 namespace qvhost {
@@ -122,6 +123,24 @@ std::wstring MakeFolder() {
     return made ? folder : std::wstring();
 }
 
+// Every check reads the agent's journal: lines it could not write would pass for things that never happened.
+void CheckJournalWhole(Findings& findings) {
+    using CountsFn = void (*)(VornControlCounts*);
+    const HMODULE vorn = GetModuleHandleW(L"vorn.dll");
+    const auto get_counts = reinterpret_cast<CountsFn>(
+        reinterpret_cast<void*>(vorn != nullptr ? GetProcAddress(vorn, "VornControlGetCounts") : nullptr));
+    VornControlCounts counts{};
+    if (get_counts == nullptr) {
+        findings.Lost("the loaded vorn.dll is not the simulated agent's: its journal cannot be vouched for");
+        return;
+    }
+    get_counts(&counts);
+    if (counts.journal_failures != 0) {
+        findings.Lost("the agent could not write %lu line(s) of its journal.jsonl: its account is incomplete",
+                      counts.journal_failures);
+    }
+}
+
 std::string MiB(long long bytes) {
     char text[32];
     snprintf(text, sizeof(text), "%.1f MiB", static_cast<double>(bytes) / (1 << 20));
@@ -172,7 +191,7 @@ private:
     void Drive(unsigned long seconds, int first_member);
     bool WaitForHostThreads(const std::vector<std::unique_ptr<HostThread>>& threads);
     void CheckSettingsAtEnd();
-    bool CheckResources(const ProcessResources& before, const ProcessResources& after,
+    bool CheckResources(const equipment::ProcessResources& before, const equipment::ProcessResources& after,
                         unsigned long long let_go_clients);
     void Progress(ULONGLONG started);
     int Finish(bool hung);
@@ -204,6 +223,7 @@ bool Soak::WarmUp() {
     CallSlot& slot = monitor_.NewSlot();
     Timed(context_, slot, Target::kLoader, Call::kStop, [&] { agent.Halt(); });
     ledger_.ForgetAll();
+    context_.counts.Clear();
     return true;
 }
 
@@ -254,7 +274,7 @@ void Soak::CheckSettingsAtEnd() {
     }
 }
 
-bool Soak::CheckResources(const ProcessResources& before, const ProcessResources& after,
+bool Soak::CheckResources(const equipment::ProcessResources& before, const equipment::ProcessResources& after,
                           unsigned long long let_go_clients) {
     const long handles = static_cast<long>(after.handles) - static_cast<long>(before.handles);
     const long long in_use = static_cast<long long>(after.InUse()) - static_cast<long long>(before.InUse());
@@ -331,9 +351,7 @@ int Soak::Run() {
         Say(L"soak: the agent did not start\n");
         return 1;
     }
-    const ProcessResources before = MeasureResources();
-    const unsigned long long cycles_before =
-        context_.counts.client_cycles.load() + context_.counts.settings_cycles.load();
+    const equipment::ProcessResources before = equipment::MeasureResources();
     if (!WriteText(folder_ + L"\\scenario.json", schedule_.scenario)) {
         Say(L"soak: cannot write the scenario into %ls\n", folder_.c_str());
         return 1;
@@ -347,14 +365,15 @@ int Soak::Run() {
         Drive(options_.seconds, kSoakMembers);
         CallSlot& slot = monitor_.NewSlot();
         Timed(context_, slot, Target::kLoader, Call::kStop, [&] { agent.Halt(); });
+        CheckJournalWhole(findings_);  // before "Vorn.AL" is given back, while vorn.dll is surely loaded
     }
     ledger_.Refresh();
     CheckSettingsAtEnd();
     totals_ = ledger_.Sum();
     // The soak's own memory of the agent's account goes first, so that the count is the plug-in's.
     ledger_.ForgetAll();
-    CheckResources(before, MeasureResources(),
-                   context_.counts.client_cycles.load() + context_.counts.settings_cycles.load() - cycles_before);
+    CheckResources(before, equipment::MeasureResources(),
+                   context_.counts.client_cycles.load() + context_.counts.settings_cycles.load());
     return Finish(false);
 }
 

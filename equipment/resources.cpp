@@ -1,5 +1,5 @@
 // Counting the process's handles and private memory.
-#include "tools/qvhost/soak/resources.h"
+#include "equipment/resources.h"
 
 #include <windows.h>
 
@@ -7,7 +7,7 @@
 
 #include <vector>
 
-namespace qvhost {
+namespace equipment {
 
 namespace {
 
@@ -86,4 +86,4 @@ ProcessResources MeasureResources() {
     return resources;
 }
 
-}  // namespace qvhost
+}  // namespace equipment
