@@ -69,7 +69,7 @@ std::wstring FolderOf(const std::wstring& path) {
     return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
 }
 
-std::wstring ExecutableFolder() { return FolderOf(ModulePath(GetModuleHandleW(nullptr))); }
+std::wstring ExecutableFolder() { return FolderOf(ExecutablePath()); }
 
 TempFolder::TempFolder(const wchar_t* prefix) {
     wchar_t temp[MAX_PATH] = {};

@@ -45,7 +45,7 @@ int RunTestInChild(const char* full_test_name, const std::wstring& argument, DWO
         arguments += static_cast<wchar_t>(*c);
     }
     ScopedEnvironment passed(kArgumentVariable, argument.empty() ? nullptr : argument.c_str());
-    return RunProgram(ModulePath(GetModuleHandleW(nullptr)), arguments, timeout_ms);
+    return RunProgram(ExecutablePath(), arguments, timeout_ms);
 }
 
 std::wstring ChildArgument() { return EnvironmentValue(kArgumentVariable); }

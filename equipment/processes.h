@@ -23,8 +23,9 @@ int RunTestInChild(const char* full_test_name, const std::wstring& argument = st
 std::wstring ChildArgument();
 inline std::wstring ParentFolder() { return ChildArgument(); }
 
-// Full path of a loaded module, empty for null.
+// Full path of a loaded module, empty for null; and that of this process's executable.
 std::wstring ModulePath(HMODULE module);
+inline std::wstring ExecutablePath() { return ModulePath(GetModuleHandleW(nullptr)); }
 
 // The module whose code or data holds address: a DLL's own module, found from one of its functions.
 HMODULE ModuleHolding(const void* address);
