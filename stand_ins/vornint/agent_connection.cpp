@@ -1,10 +1,13 @@
-// The connected mode of the stand-in: the link of one client to the simulated agent.
-#include "stand_ins/vornint/agent_link.h"
+// The connected mode of the stand-in: the connection of one client to the simulated agent.
+#include "stand_ins/vornint/agent_connection.h"
 
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <optional>
+
+#include "equipment/environment.h"
+#include "equipment/files.h"
 
 namespace vornint {
 
@@ -26,12 +29,6 @@ std::optional<std::wstring>& PipeOverride() {
     return *pipe;
 }
 
-std::wstring Environment(const wchar_t* name) {
-    wchar_t value[1024];
-    const DWORD length = GetEnvironmentVariableW(name, value, 1024);
-    return length > 0 && length < 1024 ? std::wstring(value, length) : std::wstring();
-}
-
 }  // namespace
 
 bool ConnectedModeChosen(std::wstring& pipe_name) {
@@ -42,10 +39,10 @@ bool ConnectedModeChosen(std::wstring& pipe_name) {
             return true;
         }
     }
-    if (_wcsicmp(Environment(L"VORNINT_MODE").c_str(), L"connected") != 0) {
+    if (!equipment::EnvironmentSays(L"VORNINT_MODE", L"connected")) {
         return false;
     }
-    pipe_name = Environment(L"VORN_AGENT_PIPE");
+    pipe_name = equipment::EnvironmentValue(L"VORN_AGENT_PIPE");
     if (pipe_name.empty()) {
         pipe_name = vorn_agent::kDefaultPipeName;
     }
@@ -61,10 +58,10 @@ void SetAgentPipe(const wchar_t* pipe_name) {
     }
 }
 
-AgentLink::AgentLink(std::wstring pipe_name, std::shared_ptr<DeliveryQueue> queue)
+AgentConnection::AgentConnection(std::wstring pipe_name, std::shared_ptr<DeliveryQueue> queue)
     : pipe_name_(std::move(pipe_name)), queue_(std::move(queue)), wake_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
 
-void AgentLink::Log(LogKind kind, const char* format, ...) {
+void AgentConnection::Log(LogKind kind, const char* format, ...) {
     char message[1024];
     va_list args;
     va_start(args, format);
@@ -72,23 +69,17 @@ void AgentLink::Log(LogKind kind, const char* format, ...) {
     va_end(args);
     char line[1200];
     const int length = snprintf(line, sizeof(line), "vornint client %d: %s\n", client_number_, message);
-    const std::wstring path = Environment(L"VORNINT_LOG");
-    if (!path.empty() && length > 0) {
-        HANDLE file = CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file != INVALID_HANDLE_VALUE) {
-            const qv::UniqueHandle owner(file);
-            DWORD written = 0;
-            WriteFile(file, line, static_cast<DWORD>(strlen(line)), &written, nullptr);
-            return;
-        }
+    const std::wstring path = equipment::EnvironmentValue(L"VORNINT_LOG");
+    if (!path.empty() && length > 0 && equipment::AppendToFile(path, line) == ERROR_SUCCESS) {
+        return;
     }
     if (kind == kProblem) {
         fputs(line, stderr);
     }
 }
 
-void AgentLink::Start(int client_number, const std::string& name, bool policy_handler, bool notification_handler) {
+void AgentConnection::Start(int client_number, const std::string& name, bool policy_handler,
+                            bool notification_handler) {
     if (thread_.joinable()) {
         return;
     }
@@ -101,7 +92,7 @@ void AgentLink::Start(int client_number, const std::string& name, bool policy_ha
     thread_ = std::thread([this] { Run(); });
 }
 
-void AgentLink::Stop() {
+void AgentConnection::Stop() {
     if (!thread_.joinable()) {
         return;
     }
@@ -112,7 +103,7 @@ void AgentLink::Stop() {
     thread_.join();
 }
 
-void AgentLink::Run() {
+void AgentConnection::Run() {
     bool reported_unreachable = false;
     while (!stopping_) {
         HANDLE pipe = CreateFileW(pipe_name_.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
@@ -170,7 +161,7 @@ void AgentLink::Run() {
     }
 }
 
-bool AgentLink::Dispatch(const vorn_agent::Frame& frame, std::string& why) {
+bool AgentConnection::Dispatch(const vorn_agent::Frame& frame, std::string& why) {
     vorn_agent::PayloadReader reader(frame.payload);
     Delivery delivery;
     switch (frame.kind) {
@@ -229,7 +220,7 @@ bool AgentLink::Dispatch(const vorn_agent::Frame& frame, std::string& why) {
     }
 }
 
-void AgentLink::Drop() {
+void AgentConnection::Drop() {
     const bool was_connected = connected_.exchange(false);
     {
         std::lock_guard<std::mutex> lock(write_mutex_);
@@ -261,7 +252,7 @@ void AgentLink::Drop() {
     }
 }
 
-int AgentLink::Request(vorn_agent::Frame frame, int timeout_ms, Pending& answer) {
+int AgentConnection::Request(vorn_agent::Frame frame, int timeout_ms, Pending& answer) {
     if (!connected_) {
         return ERROR_PIPE_NOT_CONNECTED;
     }
@@ -314,7 +305,8 @@ int AgentLink::Request(vorn_agent::Frame frame, int timeout_ms, Pending& answer)
     return ERROR_SUCCESS;
 }
 
-int AgentLink::SendEvent(int priority, uint64_t type, uint64_t subtype, uint64_t flags, const char* json, int wait) {
+int AgentConnection::SendEvent(int priority, uint64_t type, uint64_t subtype, uint64_t flags, const char* json,
+                               int wait) {
     vorn_agent::Frame frame;
     frame.kind = vorn_agent::kEvent;
     frame.payload =
@@ -324,7 +316,7 @@ int AgentLink::SendEvent(int priority, uint64_t type, uint64_t subtype, uint64_t
     return result != ERROR_SUCCESS || wait == 0 ? result : answer.result;
 }
 
-int AgentLink::SendCommand(int command, const char* argument, vorn::command_result* result, int timeout_ms) {
+int AgentConnection::SendCommand(int command, const char* argument, vorn::command_result* result, int timeout_ms) {
     // The agent learns how long the caller waits, so that it does not carry out a command nobody waits for.
     vorn_agent::Frame frame;
     frame.kind = vorn_agent::kTimedCommand;

@@ -1,7 +1,7 @@
-// The connected mode of the stand-in: one client's link to the simulated agent over its named pipe.
+// The connected mode of the stand-in: one client's connection to the simulated agent over its named pipe.
 //
-// A link owns one I/O thread that connects (and keeps trying while the agent is not there), says hello, and then
-// reads what the agent sends: policies, removals and notifications go to the client's delivery queue, so they
+// A connection owns one I/O thread that connects (and keeps trying while the agent is not there), says hello, and
+// then reads what the agent sends: policies, removals and notifications go to the client's delivery queue, so they
 // reach the handlers on the client's delivery thread as in the scriptable mode; replies wake the caller of
 // send_event or send_command that waits for them. When the connection ends without the agent's goodbye, the link
 // delivers notification 5 itself, since the handlers must learn that the server is gone; when it comes back, the
@@ -36,12 +36,12 @@ namespace vornint {
 bool ConnectedModeChosen(std::wstring& pipe_name);
 void SetAgentPipe(const wchar_t* pipe_name);  // null: follow the environment again
 
-class AgentLink {
+class AgentConnection {
 public:
-    AgentLink(std::wstring pipe_name, std::shared_ptr<DeliveryQueue> queue);
-    ~AgentLink() { Stop(); }
-    AgentLink(const AgentLink&) = delete;
-    AgentLink& operator=(const AgentLink&) = delete;
+    AgentConnection(std::wstring pipe_name, std::shared_ptr<DeliveryQueue> queue);
+    ~AgentConnection() { Stop(); }
+    AgentConnection(const AgentConnection&) = delete;
+    AgentConnection& operator=(const AgentConnection&) = delete;
 
     // Starts the I/O thread unless it runs; returns at once, connected or not.
     void Start(int client_number, const std::string& name, bool policy_handler, bool notification_handler);
