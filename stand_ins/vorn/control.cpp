@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "stand_ins/agent/vorn_agent.h"
-#include "stand_ins/vorn/call_recorder.h"
+#include "stand_ins/vorn/recorder.h"
 #include "stand_ins/vorn/service_core.h"
 
 namespace {
@@ -26,12 +26,12 @@ void CopyOut(const std::optional<std::string>& text, VornControlText& out) {
 extern "C" {
 
 VORN_CONTROL_API void VornControlReset(void) {
-    vorn_stand_in::Core().Stop();
-    vorn_stand_in::Recorder().Reset();
+    vorn_stand_in::ServiceCore::Instance().Stop();
+    vorn_stand_in::Recorder::Instance().Reset();
 }
 
 VORN_CONTROL_API int VornControlGetLogConfig(VornControlLogConfig* config) {
-    const std::optional<vorn_stand_in::LogConfigRecord> record = vorn_stand_in::Recorder().LastLogConfig();
+    const std::optional<vorn_stand_in::LogConfigRecord> record = vorn_stand_in::Recorder::Instance().LastLogConfig();
     if (!record || config == nullptr) {
         return 0;
     }
@@ -47,17 +47,17 @@ VORN_CONTROL_API void VornControlGetCounts(VornControlCounts* counts) {
     if (counts == nullptr) {
         return;
     }
-    const vorn_stand_in::CallCounts recorded = vorn_stand_in::Recorder().Counts();
+    const vorn_stand_in::CallCounts recorded = vorn_stand_in::Recorder::Instance().Counts();
     counts->set_initial_log_config = recorded.set_initial_log_config;
     counts->instance = recorded.instance;
     counts->start_async = recorded.start_async;
     counts->stop = recorded.stop;
-    counts->running = vorn_stand_in::Core().Running() ? 1 : 0;
+    counts->running = vorn_stand_in::ServiceCore::Instance().Running() ? 1 : 0;
     counts->journal_failures = vorn_agent_journal_failures();
 }
 
 VORN_CONTROL_API unsigned long VornControlGetCalls(int* calls, unsigned long capacity) {
-    const std::vector<int> recorded = vorn_stand_in::Recorder().Calls();
+    const std::vector<int> recorded = vorn_stand_in::Recorder::Instance().Calls();
     if (calls != nullptr) {
         std::copy_n(recorded.begin(), std::min<std::size_t>(recorded.size(), capacity), calls);
     }

@@ -1,19 +1,19 @@
-// Recording the calls of the stand-in agent library.
-#include "stand_ins/vorn/call_recorder.h"
+// The stand-in's record of calls.
+#include "stand_ins/vorn/recorder.h"
 
 #include <utility>
 
 namespace vorn_stand_in {
 
-void CallRecorder::RecordLogConfig(LogConfigRecord record) {
-    qv::CriticalSectionGuard guard(lock_);
+void Recorder::RecordLogConfig(LogConfigRecord record) {
+    std::lock_guard<std::mutex> lock(mutex_);
     last_log_config_ = std::move(record);
     ++counts_.set_initial_log_config;
     calls_.push_back(VORN_CALL_SET_INITIAL_LOG_CONFIG);
 }
 
-void CallRecorder::Record(VornControlCall call) {
-    qv::CriticalSectionGuard guard(lock_);
+void Recorder::Record(VornControlCall call) {
+    std::lock_guard<std::mutex> lock(mutex_);
     switch (call) {
         case VORN_CALL_SET_INITIAL_LOG_CONFIG:
             ++counts_.set_initial_log_config;
@@ -31,31 +31,31 @@ void CallRecorder::Record(VornControlCall call) {
     calls_.push_back(call);
 }
 
-void CallRecorder::Reset() {
-    qv::CriticalSectionGuard guard(lock_);
+void Recorder::Reset() {
+    std::lock_guard<std::mutex> lock(mutex_);
     last_log_config_.reset();
     counts_ = CallCounts{};
     calls_.clear();
 }
 
-std::optional<LogConfigRecord> CallRecorder::LastLogConfig() {
-    qv::CriticalSectionGuard guard(lock_);
+std::optional<LogConfigRecord> Recorder::LastLogConfig() {
+    std::lock_guard<std::mutex> lock(mutex_);
     return last_log_config_;
 }
 
-CallCounts CallRecorder::Counts() {
-    qv::CriticalSectionGuard guard(lock_);
+CallCounts Recorder::Counts() {
+    std::lock_guard<std::mutex> lock(mutex_);
     return counts_;
 }
 
-std::vector<int> CallRecorder::Calls() {
-    qv::CriticalSectionGuard guard(lock_);
+std::vector<int> Recorder::Calls() {
+    std::lock_guard<std::mutex> lock(mutex_);
     return calls_;
 }
 
-CallRecorder& Recorder() {
-    static CallRecorder recorder;
-    return recorder;
+Recorder& Recorder::Instance() {
+    static Recorder* recorder = new Recorder();
+    return *recorder;
 }
 
 }  // namespace vorn_stand_in

@@ -1,12 +1,13 @@
-// What the stand-in agent library was called with, kept for the test control exports.
+// The stand-in's memory: every call in order, how often each was made, and the last log settings it was given. It
+// knows no exports: vorn_service's functions record through it and the control exports read it, as in vornint.dll.
 #pragma once
 
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "stand_ins/vorn/vorn_control.h"
-#include "support/unique_resource.h"
 
 namespace vorn_stand_in {
 
@@ -27,8 +28,11 @@ struct CallCounts {
 };
 
 // Calls may come from any thread of the host, so every access takes the recorder's lock.
-class CallRecorder {
+class Recorder {
 public:
+    // Never destroyed: the host may call the library from its own static destruction.
+    static Recorder& Instance();
+
     void RecordLogConfig(LogConfigRecord record);
     void Record(VornControlCall call);
     void Reset();
@@ -38,12 +42,12 @@ public:
     std::vector<int> Calls();
 
 private:
-    qv::CriticalSection lock_;
+    Recorder() = default;
+
+    std::mutex mutex_;
     std::optional<LogConfigRecord> last_log_config_;
     CallCounts counts_;
     std::vector<int> calls_;
 };
-
-CallRecorder& Recorder();
 
 }  // namespace vorn_stand_in
