@@ -3,6 +3,7 @@
 
 #include <cstdio>
 
+#include "tools/qvhost/console.h"
 #include "tools/qvhost/plugin.h"
 
 namespace qvhost {

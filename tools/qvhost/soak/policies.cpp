@@ -7,6 +7,7 @@
 #include <set>
 #include <vector>
 
+#include "equipment/text.h"
 #include "interfaces/client.h"
 #include "interfaces/event_descriptor.h"
 #include "interfaces/interface_ids.h"
@@ -58,9 +59,9 @@ public:
         const long long us = Now();
         // As a host does: it takes its copies during the call.
         const qv::WString content = policy->GetContent();
-        Take(false, Utf8(policy->GetId().c_str()), us);
+        Take(false, equipment::ToUtf8(policy->GetId().c_str()), us);
     }
-    void OnRemovePolicy(const qv::WString& id) override { Take(true, Utf8(id.c_str()), Now()); }
+    void OnRemovePolicy(const qv::WString& id) override { Take(true, equipment::ToUtf8(id.c_str()), Now()); }
     void OnLiveCommand(Endpoint::Vorn::ILiveCommand*) override {}
 
     size_t Count() {
@@ -101,8 +102,8 @@ struct TransientCall {
 class Transient final : public IPolicyHandle {
 public:
     explicit Transient(const Anchor& anchor) : anchor_(anchor) {}
-    void OnRunPolicy(const IPolicy* policy) override { Take(Utf8(policy->GetId().c_str()), Now()); }
-    void OnRemovePolicy(const qv::WString& id) override { Take(Utf8(id.c_str()), Now()); }
+    void OnRunPolicy(const IPolicy* policy) override { Take(equipment::ToUtf8(policy->GetId().c_str()), Now()); }
+    void OnRemovePolicy(const qv::WString& id) override { Take(equipment::ToUtf8(id.c_str()), Now()); }
     void OnLiveCommand(Endpoint::Vorn::ILiveCommand*) override {}
 
     std::vector<TransientCall> Got() {
@@ -213,7 +214,7 @@ void ClientLife::ReportRuns(IClient& client) {
             continue;
         }
         const std::string name = "soak/" + std::to_string(number_) + "/" + std::to_string(++serial_) + "/" + receipt.id;
-        const qv::WString wide_name(FromUtf8(name).c_str());
+        const qv::WString wide_name(equipment::FromUtf8(name).c_str());
         Report started{EventKey(name, kStartedDescription), Now()};
         Do(Call::kSendPolicyStarted, [&] { client.SendPolicyStarted(wide_name); });
         started.to_us = Now();
@@ -237,8 +238,8 @@ void ClientLife::SendEvent(IClient& client) {
     Endpoint::Vorn::EventDescriptor event{7,
                                           3,
                                           1,
-                                          qv::WString(FromUtf8(name).c_str()),
-                                          qv::WString(FromUtf8(kEventDescription).c_str()),
+                                          qv::WString(equipment::FromUtf8(name).c_str()),
+                                          qv::WString(equipment::FromUtf8(kEventDescription).c_str()),
                                           qv::WString(content.c_str()),
                                           dice_.Pick(0, 1) == 0};
     Report report{EventKey(name, kEventDescription), Now(), 0, !event.async, valid};

@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 
+#include "equipment/text.h"
 #include "tools/qvhost/plugin.h"
 #include "tools/qvhost/soak/ledger.h"
 
@@ -14,7 +15,7 @@ namespace {
 using Endpoint::Vorn::Settings::Record;
 
 bool Text(const qv::WString& field, const Json::Value& value) {
-    const std::string text = Utf8(field.c_str());
+    const std::string text = equipment::ToUtf8(field.c_str());
     if (value.isNull()) {
         return text.empty();
     }
@@ -39,7 +40,7 @@ bool Flag(bool field, const Json::Value& value) {
 }
 
 bool Custom(const qv::WString& field, const Json::Value& value) {
-    const std::string text = Utf8(field.c_str());
+    const std::string text = equipment::ToUtf8(field.c_str());
     if (value.isNull()) {
         return text.empty();
     }

@@ -3,6 +3,7 @@
 
 #include <memory>
 
+#include "equipment/text.h"
 #include "interfaces/interface_ids.h"
 #include "interfaces/settings_manager.h"
 #include "stand_ins/agent/agent_clock.h"
@@ -75,14 +76,15 @@ void SettingsWorker::Read(IManager& manager) {
         context_.findings.Lost(
             "Read returned 0 with a record (custid \"%s\", customdata %s) that matches no "
             "document the agent held during the call",
-            Utf8(record.id.custid.c_str()).c_str(), Utf8(record.id.customdata.c_str()).c_str());
+            equipment::ToUtf8(record.id.custid.c_str()).c_str(),
+            equipment::ToUtf8(record.id.customdata.c_str()).c_str());
     }
 }
 
 void SettingsWorker::Update(IManager& manager) {
     const long long n = ++next_;
     IData* data = Timed(context_, slot_, Target::kData, Call::kCreateData, [&] { return manager.CreateData(); });
-    const std::wstring change = L"{\"" + FromUtf8(member_) + L"\": {\"n\": " + std::to_wstring(n) + L"}}";
+    const std::wstring change = L"{\"" + equipment::FromUtf8(member_) + L"\": {\"n\": " + std::to_wstring(n) + L"}}";
     const unsigned long set = Timed(context_, slot_, Target::kData, Call::kSetCustomData,
                                     [&] { return data->SetCustomData(qv::WString(change.c_str())); });
     if (set != 0) {

@@ -10,10 +10,13 @@
 #include <thread>
 #include <vector>
 
+#include "equipment/files.h"
+#include "equipment/folders.h"
 #include "equipment/resources.h"
 #include "stand_ins/agent/agent_clock.h"
 #include "stand_ins/vorn/vorn_control.h"
 #include "tools/qvhost/agent_host.h"
+#include "tools/qvhost/console.h"
 #include "tools/qvhost/scripted.h"
 #include "tools/qvhost/soak/churn.h"
 #include "tools/qvhost/soak/policies.h"
@@ -67,48 +70,6 @@ const FolderFile kFolderFiles[] = {
     {L"settings.json", kSettings},
 };
 
-bool WriteText(const std::wstring& path, const std::string& text) {
-    FILE* out = _wfopen(path.c_str(), L"wb");
-    if (out == nullptr) {
-        return false;
-    }
-    const bool written = std::fwrite(text.data(), 1, text.size(), out) == text.size();
-    return std::fclose(out) == 0 && written;
-}
-
-std::string ReadText(const std::wstring& path) {
-    std::string text;
-    FILE* in = _wfopen(path.c_str(), L"rb");
-    if (in != nullptr) {
-        char chunk[4096];
-        for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, in)) > 0;) {
-            text.append(chunk, n);
-        }
-        std::fclose(in);
-    }
-    return text;
-}
-
-void RemoveTree(const std::wstring& folder) {
-    WIN32_FIND_DATAW found{};
-    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            const std::wstring name = found.cFileName;
-            if (name == L"." || name == L"..") {
-                continue;
-            }
-            if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-                RemoveTree(folder + L"\\" + name);
-            } else {
-                DeleteFileW((folder + L"\\" + name).c_str());
-            }
-        } while (FindNextFileW(search, &found));
-        FindClose(search);
-    }
-    RemoveDirectoryW(folder.c_str());
-}
-
 std::wstring MakeFolder() {
     wchar_t temp[MAX_PATH] = {};
     GetTempPathW(MAX_PATH, temp);
@@ -118,7 +79,7 @@ std::wstring MakeFolder() {
                 CreateDirectoryW((folder + L"\\policies").c_str(), nullptr) &&
                 CreateDirectoryW((folder + L"\\removals").c_str(), nullptr);
     for (const FolderFile& file : kFolderFiles) {
-        made = made && WriteText(folder + L"\\" + file.name, file.text);
+        made = made && equipment::WriteFileText(folder + L"\\" + file.name, file.text);
     }
     return made ? folder : std::wstring();
 }
@@ -259,7 +220,7 @@ void Soak::CheckSettingsAtEnd() {
     const Json::Value latest = ledger_.Latest();
     Json::CharReaderBuilder builder;
     const std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
-    const std::string text = ReadText(folder_ + L"\\settings.json");
+    const std::string text = equipment::ReadFileText(folder_ + L"\\settings.json");
     Json::Value file;
     std::string errors;
     if (!reader->parse(text.data(), text.data() + text.size(), &file, &errors) || file != latest) {
@@ -352,7 +313,7 @@ int Soak::Run() {
         return 1;
     }
     const equipment::ProcessResources before = equipment::MeasureResources();
-    if (!WriteText(folder_ + L"\\scenario.json", schedule_.scenario)) {
+    if (!equipment::WriteFileText(folder_ + L"\\scenario.json", schedule_.scenario)) {
         Say(L"soak: cannot write the scenario into %ls\n", folder_.c_str());
         return 1;
     }
@@ -398,7 +359,7 @@ int Soak::Finish(bool hung) {
     }
     const bool passed = findings_.LostCount() == 0 && findings_.StuckCount() == 0;
     if (passed && !hung) {
-        RemoveTree(folder_);
+        equipment::RemoveTree(folder_);
     } else {
         Say(L"the agent's folder is kept for a look: %ls (journal.jsonl, events.jsonl, agent.log, scenario.json)\n",
             folder_.c_str());
