@@ -64,7 +64,7 @@ TEST(AgentPipe, BadFramesDropTheirConnectionWithALogLineAndTheAgentServesOn) {
     vorn::vorn_comm_client good(12, "vorn");
     good.register_notification_handler(&notifications);
     ASSERT_EQ(good.start_async(), 0);
-    ASSERT_TRUE(equipment::Eventually([&] { return good.is_connected(); }));
+    ASSERT_TRUE(Eventually([&] { return good.is_connected(); }));
 
     const std::pair<std::string, const char*> frames[] = {
         {"XXXXXXXXXXXXXXXXXXXXXXXX", "refused: bad frame magic"},
@@ -79,7 +79,7 @@ TEST(AgentPipe, BadFramesDropTheirConnectionWithALogLineAndTheAgentServesOn) {
     for (const auto& [bytes, line] : frames) {
         SCOPED_TRACE(line);
         HANDLE raw = INVALID_HANDLE_VALUE;
-        ASSERT_TRUE(equipment::Eventually([&] {
+        ASSERT_TRUE(Eventually([&] {
             raw = CreateFileW(options.pipe_name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
                               nullptr);
             return raw != INVALID_HANDLE_VALUE;
@@ -90,10 +90,10 @@ TEST(AgentPipe, BadFramesDropTheirConnectionWithALogLineAndTheAgentServesOn) {
             CloseHandle(raw);
             raw = INVALID_HANDLE_VALUE;
         }
-        EXPECT_TRUE(equipment::Eventually([&] { return folder.Read(L"agent.log").find(line) != std::string::npos; }));
+        EXPECT_TRUE(Eventually([&] { return folder.Read(L"agent.log").find(line) != std::string::npos; }));
         if (raw != INVALID_HANDLE_VALUE) {
             // Dropped: the agent closed its end, so reading fails once whatever it sent is gone.
-            EXPECT_TRUE(equipment::Eventually([&] {
+            EXPECT_TRUE(Eventually([&] {
                 DWORD available = 0;
                 if (!PeekNamedPipe(raw, nullptr, 0, nullptr, &available, nullptr)) {
                     return true;

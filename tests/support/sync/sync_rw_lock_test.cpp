@@ -17,11 +17,6 @@ using namespace equipment;
 
 namespace {
 
-using equipment::Eventually;
-using equipment::kFinishes;
-using equipment::kStaysBlocked;
-using equipment::WorkerThread;
-
 // A scenario is a line of steps "<thread><op>[mark]": R ReadLock, r ReadUnlock, W WriteLock, w WriteUnlock. Without
 // a mark the call returns at once; "+" starts it and it must block, "?" says it is still blocked, "!" that it
 // got the lock now.
@@ -54,7 +49,7 @@ TEST(SyncRWLock, AdmitsAndHoldsOffThreadsAsEachScenarioSays) {
         SCOPED_TRACE(name);
         CSyncRWLock lock;
         WorkerThread threads[3];
-        std::shared_ptr<equipment::Completion> pending[3];
+        std::shared_ptr<Completion> pending[3];
         std::istringstream in(steps);
         for (std::string step; in >> step;) {
             SCOPED_TRACE(step);
@@ -91,7 +86,7 @@ TEST(SyncRWLock, WaitingReadersGetInTogetherWhenTheWriterLeavesAndEachHoldsOffTh
         CSyncRWLock lock;
         WorkerThread writer;
         std::vector<std::unique_ptr<WorkerThread>> readers;
-        std::vector<std::shared_ptr<equipment::Completion>> reads;
+        std::vector<std::shared_ptr<Completion>> reads;
         ASSERT_TRUE(writer.Run([&] { lock.WriteLock(0); }));
         for (int i = 0; i < count; ++i) {
             readers.push_back(std::make_unique<WorkerThread>());
@@ -99,7 +94,7 @@ TEST(SyncRWLock, WaitingReadersGetInTogetherWhenTheWriterLeavesAndEachHoldsOffTh
         }
         ASSERT_TRUE(Eventually([&] { return lock.Snapshot().waitingReaders == static_cast<unsigned long>(count); }));
         ASSERT_TRUE(writer.Run([&] { lock.WriteUnlock(0); }));
-        ASSERT_TRUE(equipment::AllWithin(reads)) << count << " readers";
+        ASSERT_TRUE(AllWithin(reads)) << count << " readers";
         auto written = writer.Post([&] { lock.WriteLock(0); });
         ASSERT_TRUE(Eventually([&] { return lock.Snapshot().waitingWriters == 1; }));
         for (auto& reader : readers) {
