@@ -28,6 +28,9 @@ constexpr size_t kReportsPerTurn = 2;
 constexpr DWORD kCatchUpMs = 5000;
 constexpr DWORD kCatchUpPollMs = 20;
 constexpr DWORD kDisconnectMs = 5000;
+// The anchor holds each walk this long, as a subscriber doing real work would, so that the host's removals land
+// inside walks and a removal that does not wait for the walk shows.
+constexpr DWORD kWalkDwellMs = 3;
 // Between the agent reading a link's hello and the link counting itself connected; a report begun sooner may
 // find the link not yet up.
 constexpr long long kLinkSettleUs = 500000;
@@ -83,9 +86,12 @@ public:
 
 private:
     void Take(bool removal, std::string id, long long us) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        current_walk = Walk{this, receipts_.size()};
-        receipts_.push_back(Receipt{removal, std::move(id), us});
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            current_walk = Walk{this, receipts_.size()};
+            receipts_.push_back(Receipt{removal, std::move(id), us});
+        }
+        Sleep(kWalkDwellMs);
     }
 
     std::mutex mutex_;
