@@ -71,14 +71,17 @@ std::wstring FolderOf(const std::wstring& path) {
 
 std::wstring ExecutableFolder() { return FolderOf(ExecutablePath()); }
 
-TempFolder::TempFolder(const wchar_t* prefix) {
+std::wstring NewTempFolder(const wchar_t* prefix) {
     wchar_t temp[MAX_PATH] = {};
     GetTempPathW(MAX_PATH, temp);
     static LONG serial = 0;
-    path_ = std::wstring(temp) + prefix + std::to_wstring(GetCurrentProcessId()) + L"-" +
-            std::to_wstring(InterlockedIncrement(&serial)) + L"\\";
-    CreateDirectoryW(path_.c_str(), nullptr);
+    const std::wstring path = std::wstring(temp) + prefix + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                              std::to_wstring(InterlockedIncrement(&serial)) + L"\\";
+    CreateDirectoryW(path.c_str(), nullptr);
+    return path;
 }
+
+TempFolder::TempFolder(const wchar_t* prefix) : path_(NewTempFolder(prefix)) {}
 
 TempFolder::~TempFolder() {
     if (!kept_) {

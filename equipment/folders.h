@@ -20,8 +20,12 @@ std::wstring FolderOf(const std::wstring& path);
 // The folder of this process's executable, with its trailing backslash.
 std::wstring ExecutableFolder();
 
-// A new empty folder under the temporary directory, removed with everything in it when the owner goes unless it
-// was told to keep it.
+// Makes a new folder under the temporary directory, named prefix, this process's id and a serial number, and returns
+// its path with the trailing backslash; whether it was made shows in whether it exists.
+std::wstring NewTempFolder(const wchar_t* prefix);
+
+// A new empty folder under the temporary directory (NewTempFolder), removed with everything in it when the owner goes
+// unless it was told to keep it.
 class TempFolder {
 public:
     explicit TempFolder(const wchar_t* prefix = L"vorn-test-");

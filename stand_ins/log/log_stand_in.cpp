@@ -15,6 +15,8 @@
 
 #include "equipment/environment.h"
 #include "equipment/files.h"
+#include "equipment/folders.h"
+#include "equipment/processes.h"
 #include "equipment/text.h"
 #include "support/unique_resource.h"
 
@@ -96,12 +98,8 @@ std::wstring LevelName(unsigned int level) {
 }
 
 std::wstring ModuleName(HMODULE module) {
-    wchar_t path[MAX_PATH] = {};
-    if (module == nullptr || GetModuleFileNameW(module, path, MAX_PATH) == 0) {
-        return L"?";
-    }
-    const wchar_t* slash = wcsrchr(path, L'\\');
-    return slash != nullptr ? slash + 1 : path;
+    const std::wstring path = equipment::ModulePath(module);
+    return path.empty() ? L"?" : path.substr(equipment::FolderOf(path).size());
 }
 
 // One line for a person following the run: time, thread, then the call, indented by the thread's depth.

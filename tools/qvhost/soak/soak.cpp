@@ -71,12 +71,9 @@ const FolderFile kFolderFiles[] = {
 };
 
 std::wstring MakeFolder() {
-    wchar_t temp[MAX_PATH] = {};
-    GetTempPathW(MAX_PATH, temp);
-    const std::wstring folder = std::wstring(temp) + L"vorn-soak-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-                                std::to_wstring(GetTickCount64());
-    bool made = CreateDirectoryW(folder.c_str(), nullptr) &&
-                CreateDirectoryW((folder + L"\\policies").c_str(), nullptr) &&
+    const std::wstring made_folder = equipment::NewTempFolder(L"vorn-soak-");
+    const std::wstring folder = made_folder.substr(0, made_folder.size() - 1);
+    bool made = equipment::FileExists(folder) && CreateDirectoryW((folder + L"\\policies").c_str(), nullptr) &&
                 CreateDirectoryW((folder + L"\\removals").c_str(), nullptr);
     for (const FolderFile& file : kFolderFiles) {
         made = made && equipment::WriteFileText(folder + L"\\" + file.name, file.text);
