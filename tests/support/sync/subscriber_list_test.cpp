@@ -88,7 +88,7 @@ std::vector<typename Walkable::Subscriber*> WalkByHand(Walkable& event) {
 }  // namespace
 
 // Each case: "+n" adds and "-n" removes subscriber n, "!" marks a step refused with 1627; then the walk's order.
-TEST(SubscriberList, KeepsOrderAndRefusesDuplicatesAndAbsentees) {
+TEST(SubscriberList, KeepsOrderAddedWhileRefusingDuplicatesOrAbsentees) {
     const std::pair<const char*, const char*> cases[] = {
         {"-0!", ""},
         {"+2 +0 +1", "2 0 1"},
@@ -197,7 +197,7 @@ TEST(EventWalk, EndsTheWalkWhenASubscriberThrows) {
     EXPECT_TRUE(host.Run([&] { EXPECT_EQ(list.Remove(&thrower), 0ul); })) << "the list stayed locked";
 }
 
-TEST(WalkStatePool, KeepsOneFreedBlockPerThreadSlotAndGivesTheRestBack) {
+TEST(WalkStatePool, KeepsAtMostOneFreedBlockPerThreadSlot) {
     WorkerThread fresh;  // a thread of its own, whose slot no earlier walk filled
     ASSERT_TRUE(fresh.Run([] {
         void* first = walk_state_pool::Allocate();
