@@ -46,7 +46,7 @@ INSTANTIATE_TEST_SUITE_P(Folders, RemoveTreeTest,
                                          RemovalCase{"NamedWithoutIt", false}),
                          [](const testing::TestParamInfo<RemovalCase>& info) { return info.param.name; });
 
-TEST(Folders, ListFilesNamesTheFilesWithTheSuffixInOrderAndNoFolders) {
+TEST(Folders, ListFilesNamesOnlyTheFilesWithTheSuffixInOrder) {
     TempFolder scratch;
     for (const wchar_t* name : {L"b.json", L"a.JSON", L"c.txt", L"json"}) {
         ASSERT_TRUE(scratch.Write(name, "{}"));
@@ -56,7 +56,7 @@ TEST(Folders, ListFilesNamesTheFilesWithTheSuffixInOrderAndNoFolders) {
     EXPECT_EQ(ListFiles(scratch.Path(), L".json"), (std::vector<std::wstring>{L"a.JSON", L"b.json"}));
 }
 
-TEST(Files, ReadWholeFileRefusesAFileBeyondItsLimitAndReadsOneWithin) {
+TEST(Files, ReadWholeFileReadsNoFileBeyondItsLimit) {
     TempFolder scratch;
     ASSERT_TRUE(scratch.Write(L"f.txt", "12345"));
     std::string text = "left over";
@@ -67,15 +67,21 @@ TEST(Files, ReadWholeFileRefusesAFileBeyondItsLimitAndReadsOneWithin) {
     EXPECT_EQ(ReadWholeFile(scratch.File(L"missing.txt"), 5, text), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
 }
 
-TEST(Files, ReplacementLeavesOnlyTheNewTextAndAppendsAddToTheEnd) {
+TEST(Files, ReplacementLeavesOnlyTheNewText) {
     TempFolder scratch;
     const std::wstring path = scratch.File(L"doc.json");
     ASSERT_TRUE(WriteFileText(path, "old and longer"));
     EXPECT_EQ(ReplaceFileAtomically(path, "new"), static_cast<DWORD>(ERROR_SUCCESS));
     EXPECT_EQ(ReadFileText(path), "new");
     EXPECT_FALSE(FileExists(path + L".tmp"));
-    EXPECT_EQ(AppendToFile(path, "\nline"), static_cast<DWORD>(ERROR_SUCCESS));
-    EXPECT_EQ(ReadFileLines(path), (std::vector<std::string>{"new", "line"}));
+}
+
+TEST(Files, AppendAddsToTheEnd) {
+    TempFolder scratch;
+    const std::wstring path = scratch.File(L"events.jsonl");
+    EXPECT_EQ(AppendToFile(path, "one\n"), static_cast<DWORD>(ERROR_SUCCESS));
+    EXPECT_EQ(AppendToFile(path, "two\n"), static_cast<DWORD>(ERROR_SUCCESS));
+    EXPECT_EQ(ReadFileLines(path), (std::vector<std::string>{"one", "two"}));
 }
 
 }  // namespace

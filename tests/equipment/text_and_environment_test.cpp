@@ -13,7 +13,8 @@ namespace {
 
 using namespace equipment;
 
-TEST(Text, RoundTripsEmbeddedNulsAndCharactersOutsideTheBasicPlane) {
+// Embedded NULs and characters outside the basic plane included.
+TEST(Text, RoundTripKeepsEveryCharacter) {
     const std::wstring wide{L'a', L'\0', 0x00E9, 0xD83D, 0xDE00, L'z'};
     const std::string utf8{'a', '\0', '\xC3', '\xA9', '\xF0', '\x9F', '\x98', '\x80', 'z'};
     EXPECT_EQ(ToUtf8(wide), utf8);
@@ -22,16 +23,26 @@ TEST(Text, RoundTripsEmbeddedNulsAndCharactersOutsideTheBasicPlane) {
     EXPECT_EQ(FromUtf8(std::string()), L"");
 }
 
-TEST(Environment, ValuesComeWholeAndScopedChangesAreUndone) {
-    const wchar_t kName[] = L"VORN_EQUIPMENT_TEST_VALUE";
+constexpr wchar_t kName[] = L"VORN_EQUIPMENT_TEST_VALUE";
+
+TEST(Environment, ValueLongerThanAFirstGuessComesWhole) {
+    const std::wstring long_value(5000, L'x');
+    ScopedEnvironment set(kName, long_value.c_str());
+    EXPECT_EQ(EnvironmentValue(kName), long_value);
+}
+
+TEST(Environment, SaysComparesTheWholeValueIgnoringCase) {
+    ScopedEnvironment set(kName, L"Connected");
+    EXPECT_TRUE(EnvironmentSays(kName, L"connected"));
+    EXPECT_FALSE(EnvironmentSays(kName, L"connect"));
+}
+
+TEST(Environment, ScopedChangesAreUndoneInTurn) {
     const std::wstring long_value(5000, L'x');
     {
         ScopedEnvironment set(kName, long_value.c_str());
-        EXPECT_EQ(EnvironmentValue(kName), long_value);
         {
-            ScopedEnvironment changed(kName, L"Connected");
-            EXPECT_TRUE(EnvironmentSays(kName, L"connected"));
-            EXPECT_FALSE(EnvironmentSays(kName, L"connect"));
+            ScopedEnvironment changed(kName, L"changed");
             ScopedEnvironment removed(kName, nullptr);
             EXPECT_EQ(EnvironmentValue(kName), L"");
         }
