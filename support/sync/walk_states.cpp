@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <new>
 
 namespace walk_states {
@@ -10,11 +11,34 @@ namespace {
 
 constexpr std::size_t kCacheLine = 64;
 
+// States are handed out from blocks aligned to a cache line, so that Give finds a state's block from its address
+// alone, without the slot. A block from the heap for one walk (deep nesting, no slot, no thread block) says so.
 struct alignas(kCacheLine) ThreadBlock {
     alignas(void*) unsigned char states[kStatesPerThread][kStateSize];
     unsigned taken = 0;  // one bit per state
+    bool forOneWalk = false;
+    void* allocation = nullptr;  // what the heap gave, for freeing
 };
 static_assert(sizeof(ThreadBlock) == kCacheLine, "a thread's states share one cache line and no other");
+
+ThreadBlock* MakeBlock() noexcept {
+    void* allocation = ::operator new(sizeof(ThreadBlock) + kCacheLine - 1, std::nothrow);
+    if (allocation == nullptr) {
+        return nullptr;
+    }
+    const auto address = reinterpret_cast<std::uintptr_t>(allocation);
+    const std::uintptr_t aligned = (address + kCacheLine - 1) & ~static_cast<std::uintptr_t>(kCacheLine - 1);
+    auto* block = new (reinterpret_cast<void*>(aligned)) ThreadBlock();
+    block->allocation = allocation;
+    return block;
+}
+
+void FreeOneBlock(ThreadBlock* block) noexcept { ::operator delete(block->allocation); }
+
+ThreadBlock* BlockOf(void* state) noexcept {
+    return reinterpret_cast<ThreadBlock*>(reinterpret_cast<std::uintptr_t>(state) &
+                                          ~static_cast<std::uintptr_t>(kCacheLine - 1));
+}
 
 // Written once at load and once at unload; constant-initialised, so a walk before the module's statics are made
 // (or after they are gone) finds no slot and uses the heap.
@@ -26,17 +50,18 @@ struct alignas(kCacheLine) BlockCount {
 };
 BlockCount g_blocks;
 
-void WINAPI FreeBlock(void* block) noexcept {
+void WINAPI FreeThreadBlock(void* block) noexcept {
     if (block != nullptr) {
-        delete static_cast<ThreadBlock*>(block);
+        FreeOneBlock(static_cast<ThreadBlock*>(block));
         InterlockedDecrement(&g_blocks.value);
     }
 }
 
-// Takes the slot when the module loads; giving it back runs FreeBlock for every thread that still holds a block.
+// Takes the slot when the module loads; giving it back runs FreeThreadBlock for every thread that still holds a
+// block.
 class Slot {
 public:
-    Slot() noexcept { g_slot = FlsAlloc(FreeBlock); }
+    Slot() noexcept { g_slot = FlsAlloc(FreeThreadBlock); }
     ~Slot() {
         const DWORD slot = g_slot;
         g_slot = FLS_OUT_OF_INDEXES;
@@ -54,12 +79,12 @@ ThreadBlock* BlockOfThread(DWORD slot) noexcept {
     if (block != nullptr) {
         return block;
     }
-    block = new (std::nothrow) ThreadBlock();
+    block = MakeBlock();
     if (block == nullptr) {
         return nullptr;
     }
     if (!FlsSetValue(slot, block)) {
-        delete block;
+        FreeOneBlock(block);
         return nullptr;
     }
     InterlockedIncrement(&g_blocks.value);
@@ -81,25 +106,25 @@ void* Take() noexcept {
             }
         }
     }
-    return ::operator new(kStateSize, std::nothrow);
+    ThreadBlock* own = MakeBlock();
+    if (own == nullptr) {
+        return nullptr;
+    }
+    own->forOneWalk = true;
+    return own->states[0];
 }
 
 void Give(void* state) noexcept {
     if (state == nullptr) {
         return;
     }
-    const DWORD slot = g_slot;
-    if (slot != FLS_OUT_OF_INDEXES) {
-        if (auto* block = static_cast<ThreadBlock*>(FlsGetValue(slot))) {
-            for (unsigned n = 0; n < kStatesPerThread; ++n) {
-                if (state == block->states[n]) {
-                    block->taken &= ~(1u << n);
-                    return;
-                }
-            }
-        }
+    ThreadBlock* block = BlockOf(state);
+    if (block->forOneWalk) {
+        FreeOneBlock(block);
+        return;
     }
-    ::operator delete(state);
+    const auto offset = static_cast<unsigned char*>(state) - block->states[0];
+    block->taken &= ~(1u << (static_cast<std::size_t>(offset) / kStateSize));
 }
 
 long ThreadBlocks() noexcept { return InterlockedCompareExchange(&g_blocks.value, 0, 0); }

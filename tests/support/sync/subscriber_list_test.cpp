@@ -224,7 +224,10 @@ TEST(WalkStates, NestedWalksOnOneThreadEachKeepTheirOwnPlaceAlsoBeyondTheThreads
     FirstEvent event(&list);
     first.nested = second.nested = &event;
     WorkerThread walker;
+    HandlerList empty;
+    FirstEvent first_walk(&empty);
     ASSERT_TRUE(walker.Run([&] {
+        NotifyEach(first_walk, 0);  // makes the thread's block, which stays until the thread ends
         const long takes = g_heap_takes;
         const long frees = g_heap_frees;
         NotifyEach(event, 0);
