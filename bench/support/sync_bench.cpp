@@ -31,9 +31,9 @@ struct Sink : ISink {
 using SinkEvent = Event<MemberFunction_1_args<ISink, void, int>, &ISink::OnValue>;
 
 constexpr int kSubscribers = 8;
-constexpr long kPairCalls = 1000000;
-constexpr long kWalkCalls = 500000;
-constexpr int kRounds = 9;
+constexpr long kPairCalls = 500000;
+constexpr long kWalkCalls = 250000;
+constexpr int kRounds = 15;
 constexpr int kWalkers = 4;
 constexpr long kContendedWalks = 200000;  // over all walkers
 constexpr long kContendedChanges = 2000;  // adds and removes, on one thread

@@ -1,4 +1,4 @@
-// Walk states: one cache-line block of states per thread behind a fiber-local slot.
+// Walk states: one cache-line block of states per thread, found through a TLS slot and freed through a fiber-local one.
 #include "support/sync/walk_states.h"
 
 #include <windows.h>
@@ -12,7 +12,7 @@ namespace {
 constexpr std::size_t kCacheLine = 64;
 
 // States are handed out from blocks aligned to a cache line, so that Give finds a state's block from its address
-// alone, without the slot. A block from the heap for one walk (deep nesting, no slot, no thread block) says so.
+// alone, without a slot lookup. A block from the heap for one walk (deep nesting, no slot, no thread block) says so.
 struct alignas(kCacheLine) ThreadBlock {
     alignas(void*) unsigned char states[kStatesPerThread][kStateSize];
     unsigned taken = 0;  // one bit per state
@@ -40,42 +40,69 @@ ThreadBlock* BlockOf(void* state) noexcept {
                                           ~static_cast<std::uintptr_t>(kCacheLine - 1));
 }
 
-// Written once at load and once at unload; constant-initialised, so a walk before the module's statics are made
-// (or after they are gone) finds no slot and uses the heap.
-DWORD g_slot = FLS_OUT_OF_INDEXES;
+// The thread's block is found through a TLS slot, the cheapest per-thread lookup; a fiber-local slot holds the same
+// pointer only for its callback, which frees the block when the thread ends, and for every thread still holding one
+// when the slot is given back at unload. Both are written once at load and once at unload, and are
+// constant-initialised, so a walk before the module's statics are made (or after they are gone) finds no slot and
+// uses the heap.
+DWORD g_tls = TLS_OUT_OF_INDEXES;
+DWORD g_fls = FLS_OUT_OF_INDEXES;
 
-// Changes only when a thread makes or frees its block; kept off the line that holds the slot.
+// Changes only when a thread makes or frees its block; kept off the line that holds the slots.
 struct alignas(kCacheLine) BlockCount {
     volatile LONG value = 0;
 };
 BlockCount g_blocks;
 
 void WINAPI FreeThreadBlock(void* block) noexcept {
-    if (block != nullptr) {
-        FreeOneBlock(static_cast<ThreadBlock*>(block));
-        InterlockedDecrement(&g_blocks.value);
+    if (block == nullptr) {
+        return;
     }
+    // On the ending thread the TLS value goes too, so that nothing later on that thread finds the freed block.
+    if (g_tls != TLS_OUT_OF_INDEXES && TlsGetValue(g_tls) == block) {
+        TlsSetValue(g_tls, nullptr);
+    }
+    FreeOneBlock(static_cast<ThreadBlock*>(block));
+    InterlockedDecrement(&g_blocks.value);
 }
 
-// Takes the slot when the module loads; giving it back runs FreeThreadBlock for every thread that still holds a
-// block.
-class Slot {
+// Takes both slots when the module loads and gives them back when it unloads, the blocks first.
+class Slots {
 public:
-    Slot() noexcept { g_slot = FlsAlloc(FreeThreadBlock); }
-    ~Slot() {
-        const DWORD slot = g_slot;
-        g_slot = FLS_OUT_OF_INDEXES;
-        if (slot != FLS_OUT_OF_INDEXES) {
-            FlsFree(slot);
+    Slots() noexcept {
+        const DWORD tls = TlsAlloc();
+        const DWORD fls = FlsAlloc(FreeThreadBlock);
+        if (tls == TLS_OUT_OF_INDEXES || fls == FLS_OUT_OF_INDEXES) {
+            Free(tls, fls);
+            return;
+        }
+        g_fls = fls;
+        g_tls = tls;
+    }
+    ~Slots() {
+        const DWORD tls = g_tls;
+        const DWORD fls = g_fls;
+        g_tls = TLS_OUT_OF_INDEXES;
+        g_fls = FLS_OUT_OF_INDEXES;
+        Free(tls, fls);
+    }
+    Slots(const Slots&) = delete;
+    Slots& operator=(const Slots&) = delete;
+
+private:
+    static void Free(DWORD tls, DWORD fls) noexcept {
+        if (fls != FLS_OUT_OF_INDEXES) {
+            FlsFree(fls);
+        }
+        if (tls != TLS_OUT_OF_INDEXES) {
+            TlsFree(tls);
         }
     }
-    Slot(const Slot&) = delete;
-    Slot& operator=(const Slot&) = delete;
 };
-Slot g_slot_owner;
+Slots g_slots;
 
-ThreadBlock* BlockOfThread(DWORD slot) noexcept {
-    auto* block = static_cast<ThreadBlock*>(FlsGetValue(slot));
+ThreadBlock* BlockOfThread(DWORD tls) noexcept {
+    auto* block = static_cast<ThreadBlock*>(TlsGetValue(tls));
     if (block != nullptr) {
         return block;
     }
@@ -83,7 +110,12 @@ ThreadBlock* BlockOfThread(DWORD slot) noexcept {
     if (block == nullptr) {
         return nullptr;
     }
-    if (!FlsSetValue(slot, block)) {
+    if (!FlsSetValue(g_fls, block)) {
+        FreeOneBlock(block);
+        return nullptr;
+    }
+    if (!TlsSetValue(tls, block)) {
+        FlsSetValue(g_fls, nullptr);
         FreeOneBlock(block);
         return nullptr;
     }
@@ -94,9 +126,9 @@ ThreadBlock* BlockOfThread(DWORD slot) noexcept {
 }  // namespace
 
 void* Take() noexcept {
-    const DWORD slot = g_slot;
-    if (slot != FLS_OUT_OF_INDEXES) {
-        if (ThreadBlock* block = BlockOfThread(slot)) {
+    const DWORD tls = g_tls;
+    if (tls != TLS_OUT_OF_INDEXES) {
+        if (ThreadBlock* block = BlockOfThread(tls)) {
             for (unsigned n = 0; n < kStatesPerThread; ++n) {
                 const unsigned bit = 1u << n;
                 if ((block->taken & bit) == 0) {

@@ -3,13 +3,14 @@
 // Every walk takes a state in Begin and gives it back in End, on the agent's threads, several at once. A heap
 // block per walk costs more than the walk's locking, and a shared pool makes every walk an interlocked operation
 // on lines that all walking cores write. So each thread keeps its own block of states, one cache line, found
-// through one fiber-local slot: a walk on a thread that does not walk already touches only its own line and takes
-// no interlocked operation. The block holds a few states so that nested walks (a subscriber that walks another
-// list) stay in it; deeper nesting, and a thread whose block could not be made, fall back to the heap.
+// through a TLS slot: a walk on a thread that does not walk already takes its state from its own line, without
+// an interlocked operation. The block holds a few states so that nested walks (a subscriber that walks another list)
+// stay in it; deeper nesting, and a thread whose block could not be made, fall back to the heap.
 //
-// The slot is taken when the module loads and given back when it unloads; a thread's block is freed when the
-// thread ends, and the blocks of threads still running are freed when the slot is given back. A state is given
-// back on the thread that took it, as the shared lock it stands for must be.
+// The TLS slot and a fiber-local slot, whose callback frees a thread's block when the thread ends, are taken when
+// the module loads and given back when it unloads, the blocks of threads still running with them. (A C++ thread_local
+// would leave the blocks to the storage of MinGW's statically linked runtime, which is not given back when the module
+// unloads.) A state is given back on the thread that took it, as the shared lock it stands for must be.
 #pragma once
 
 #include <cstddef>
