@@ -231,9 +231,13 @@ int pthread_key_create(pthread_key_t* key, void (*destructor)(void*)) {
     return result;
 }
 
+// The runtime reads its thread-local exception state through here, also between a Windows call and the reading of
+// its last error, so the last error is left as it was.
 void* pthread_getspecific(pthread_key_t key) {
     using namespace static_runtime;
+    const DWORD last_error = GetLastError();
     auto* block = static_cast<KeyBlock*>(FlsGetValue(g_fiber_slot));
+    SetLastError(last_error);
     return block != nullptr && key < kMaxKeys ? block->values[key] : nullptr;
 }
 
@@ -242,18 +246,20 @@ int pthread_setspecific(pthread_key_t key, const void* value) {
     if (key >= kMaxKeys) {
         return EINVAL;
     }
+    const DWORD last_error = GetLastError();
     auto* block = static_cast<KeyBlock*>(FlsGetValue(g_fiber_slot));
-    if (block == nullptr) {
-        if (value == nullptr) {
-            return 0;
-        }
+    if (block == nullptr && value != nullptr) {
         block = new (std::nothrow) KeyBlock();
         if (block == nullptr || !FlsSetValue(g_fiber_slot, block)) {
             delete block;
+            SetLastError(last_error);
             return ENOMEM;
         }
     }
-    block->values[key] = const_cast<void*>(value);
+    if (block != nullptr) {
+        block->values[key] = const_cast<void*>(value);
+    }
+    SetLastError(last_error);
     return 0;
 }
 

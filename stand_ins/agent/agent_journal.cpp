@@ -3,7 +3,6 @@
 
 #include <windows.h>
 
-#include <atomic>
 #include <cstdio>
 #include <memory>
 
@@ -18,14 +17,13 @@ void AgentJournal::Open(const std::wstring& path) {
 }
 
 void AgentJournal::Write(Json::Value line) {
-    static std::atomic<bool> reported{false};
     line["us"] = Json::Int64(NowMicroseconds());
     Json::StreamWriterBuilder builder;
     builder["indentation"] = "";
     const std::string text = Json::writeString(builder, line) + "\n";
     std::lock_guard<std::mutex> lock(mutex_);
     const DWORD error = AppendToFile(path_, text);
-    if (error != ERROR_SUCCESS && !reported.exchange(true)) {
+    if (error != ERROR_SUCCESS && failures_++ == 0) {
         fprintf(stderr, "vorn-agent: cannot append to %s: error %lu; the journal is incomplete\n",
                 ToUtf8(path_).c_str(), error);
     }

@@ -16,6 +16,7 @@
 
 #include <json/json.h>
 
+#include <atomic>
 #include <mutex>
 #include <string>
 
@@ -24,12 +25,15 @@ namespace vorn_agent {
 class AgentJournal {
 public:
     void Open(const std::wstring& path);
-    // Adds "us" and appends the line; a journal that cannot be written is silent, the log says why once.
+    // Adds "us" and appends the line. A line that cannot be written is counted, and the first one said on stderr.
     void Write(Json::Value line);
+    // Lines that could not be appended, over every Open: a reader of the journal must not take it as whole.
+    unsigned long Failures() const { return failures_; }
 
 private:
     std::mutex mutex_;  // one append at a time (agent_files.h)
     std::wstring path_;
+    std::atomic<unsigned long> failures_{0};
 };
 
 // The value of a policy text's "polid" when the text is a JSON object naming one by a string, else empty. For the

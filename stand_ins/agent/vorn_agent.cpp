@@ -135,6 +135,8 @@ extern "C" void vorn_agent_stop(void) {
     Agent().Stop();
 }
 
+extern "C" unsigned long vorn_agent_journal_failures(void) { return Agent().Journal().Failures(); }
+
 extern "C" int vorn_agent_running(void) {
     std::lock_guard<std::mutex> lock(AgentMutex());
     return Agent().Running() ? 1 : 0;

@@ -31,6 +31,9 @@ void vorn_agent_stop(void);
 
 int vorn_agent_running(void);
 
+// Lines the agent could not append to its journal since the process began: when not 0, the journal is incomplete.
+unsigned long vorn_agent_journal_failures(void);
+
 #ifdef __cplusplus
 }  // extern "C"
 #endif

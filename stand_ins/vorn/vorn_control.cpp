@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "stand_ins/agent/vorn_agent.h"
 #include "stand_ins/vorn/call_recorder.h"
 #include "stand_ins/vorn/service_core.h"
 
@@ -52,6 +53,7 @@ VORN_CONTROL_API void VornControlGetCounts(VornControlCounts* counts) {
     counts->start_async = recorded.start_async;
     counts->stop = recorded.stop;
     counts->running = vorn_stand_in::Core().Running() ? 1 : 0;
+    counts->journal_failures = vorn_agent_journal_failures();
 }
 
 VORN_CONTROL_API unsigned long VornControlGetCalls(int* calls, unsigned long capacity) {

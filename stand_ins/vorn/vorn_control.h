@@ -45,6 +45,8 @@ typedef struct VornControlCounts {
     unsigned long stop;
     /* 1 between a start_async and the next stop. */
     int running;
+    /* Lines the simulated agent could not append to its journal since the process began; not reset. */
+    unsigned long journal_failures;
 } VornControlCounts;
 
 /* Forgets every record and stops the service. The service object itself stays, as it does in the agent. */

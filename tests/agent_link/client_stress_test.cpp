@@ -92,4 +92,48 @@ TEST_F(ClientConcurrency, DeliveriesOnSeveralAgentThreadsAndTheHostsChangesLoseN
     }
 }
 
+// Once RemovePolicyHandle has returned, the host may free the subscriber: the removal waits for the walk in
+// progress (held here inside another subscriber's OnRunPolicy, or OnRemovePolicy, on the agent's thread), and no
+// walk reaches the removed subscriber afterwards.
+TEST_F(ClientConcurrency, RemoveWaitsForTheWalkInProgressAndTheRemovedHearsNothingAfter) {
+    const char policy[] = R"({"polid":"P","content":{"files":[]}})";
+    std::atomic<bool> removed{false};
+    std::atomic<int> after_removal{0};
+    b_.during = [&] { after_removal += removed ? 1 : 0; };
+    ASSERT_EQ(client_->Start(1), 0ul);
+    for (int delivery : {VORNINT_RUN_POLICY, VORNINT_REMOVE_POLICY}) {
+        const bool run = delivery == VORNINT_RUN_POLICY;
+        SCOPED_TRACE(run ? "run" : "removal");
+        const std::wstring call = run ? L" run P null\n" : L" remove P";
+        sync_test::Completion held, release;
+        std::atomic<bool> hold{true};
+        a_.during = [&] {
+            if (hold.exchange(false)) {
+                held.Signal();
+                release.WaitFor(kWaitMs);
+            }
+        };
+        removed = false;
+        ClearJournal();
+        ASSERT_EQ(client_->AddPolicyHandle(&a_), 0ul);
+        ASSERT_EQ(client_->AddPolicyHandle(&b_), 0ul);
+        ASSERT_EQ(vornint_deliver(0, delivery, 0, policy), VORNINT_OK);
+        ASSERT_TRUE(held.WaitFor(kWaitMs));
+        sync_test::WorkerThread host;
+        auto removing = host.Post([&] {
+            EXPECT_EQ(client_->RemovePolicyHandle(&b_), 0ul);
+            removed = true;
+        });
+        EXPECT_FALSE(removing->WaitFor(sync_test::kStaysBlocked)) << "RemovePolicyHandle returned during a walk";
+        release.Signal();
+        ASSERT_TRUE(removing->WaitFor(kWaitMs));
+        ASSERT_EQ(vornint_deliver(0, delivery, 0, policy), VORNINT_OK);
+        ASSERT_EQ(vornint_wait_idle(VORNINT_ALL_CLIENTS, kWaitMs), VORNINT_OK);
+        EXPECT_EQ(after_removal, 0) << "the removed subscriber was called after RemovePolicyHandle returned";
+        EXPECT_EQ(Journal(), (std::vector<std::wstring>{L"a" + call, L"b" + call, L"a" + call}));
+        ASSERT_EQ(client_->RemovePolicyHandle(&a_), 0ul);
+    }
+    client_->Stop();
+}
+
 }  // namespace

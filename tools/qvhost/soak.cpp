@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "stand_ins/agent/agent_clock.h"
+#include "stand_ins/vorn/vorn_control.h"
 #include "tools/qvhost/agent_host.h"
 #include "tools/qvhost/scripted.h"
 #include "tools/qvhost/soak_churn.h"
@@ -122,6 +123,24 @@ std::wstring MakeFolder() {
     return made ? folder : std::wstring();
 }
 
+// Every check reads the agent's journal: lines it could not write would pass for things that never happened.
+void CheckJournalWhole(Findings& findings) {
+    using CountsFn = void (*)(VornControlCounts*);
+    const HMODULE vorn = GetModuleHandleW(L"vorn.dll");
+    const auto get_counts = reinterpret_cast<CountsFn>(
+        reinterpret_cast<void*>(vorn != nullptr ? GetProcAddress(vorn, "VornControlGetCounts") : nullptr));
+    VornControlCounts counts{};
+    if (get_counts == nullptr) {
+        findings.Lost("the loaded vorn.dll is not the simulated agent's: its journal cannot be vouched for");
+        return;
+    }
+    get_counts(&counts);
+    if (counts.journal_failures != 0) {
+        findings.Lost("the agent could not write %lu line(s) of its journal.jsonl: its account is incomplete",
+                      counts.journal_failures);
+    }
+}
+
 std::string MiB(long long bytes) {
     char text[32];
     snprintf(text, sizeof(text), "%.1f MiB", static_cast<double>(bytes) / (1 << 20));
@@ -204,6 +223,7 @@ bool Soak::WarmUp() {
     CallSlot& slot = monitor_.NewSlot();
     Timed(context_, slot, Target::kLoader, Call::kStop, [&] { agent.Halt(); });
     ledger_.ForgetAll();
+    context_.counts.Clear();
     return true;
 }
 
@@ -332,8 +352,6 @@ int Soak::Run() {
         return 1;
     }
     const ProcessResources before = MeasureResources();
-    const unsigned long long cycles_before =
-        context_.counts.client_cycles.load() + context_.counts.settings_cycles.load();
     if (!WriteText(folder_ + L"\\scenario.json", schedule_.scenario)) {
         Say(L"soak: cannot write the scenario into %ls\n", folder_.c_str());
         return 1;
@@ -347,6 +365,7 @@ int Soak::Run() {
         Drive(options_.seconds, kSoakMembers);
         CallSlot& slot = monitor_.NewSlot();
         Timed(context_, slot, Target::kLoader, Call::kStop, [&] { agent.Halt(); });
+        CheckJournalWhole(findings_);  // before "Vorn.AL" is given back, while vorn.dll is surely loaded
     }
     ledger_.Refresh();
     CheckSettingsAtEnd();
@@ -354,7 +373,7 @@ int Soak::Run() {
     // The soak's own memory of the agent's account goes first, so that the count is the plug-in's.
     ledger_.ForgetAll();
     CheckResources(before, MeasureResources(),
-                   context_.counts.client_cycles.load() + context_.counts.settings_cycles.load() - cycles_before);
+                   context_.counts.client_cycles.load() + context_.counts.settings_cycles.load());
     return Finish(false);
 }
 

@@ -24,6 +24,14 @@ struct SoakCounts {
     std::atomic<unsigned long long> reads_checked{0};
     std::atomic<unsigned long long> updates_applied{0};
     std::atomic<unsigned long long> updates_refused{0};
+
+    // After the warm-up, so that every figure tells of the measured run only.
+    void Clear() {
+        for (auto* count : {&client_cycles, &settings_cycles, &anchor_policies, &transient_policies, &reports,
+                            &reads_checked, &updates_applied, &updates_refused}) {
+            *count = 0;
+        }
+    }
 };
 
 struct SoakContext {

@@ -27,6 +27,9 @@ constexpr size_t kReportsPerTurn = 2;
 constexpr DWORD kCatchUpMs = 5000;
 constexpr DWORD kCatchUpPollMs = 20;
 constexpr DWORD kDisconnectMs = 5000;
+// The anchor holds each walk this long, as a subscriber doing real work would, so that the host's removals land
+// inside walks and a removal that does not wait for the walk shows.
+constexpr DWORD kWalkDwellMs = 3;
 // Between the agent reading a link's hello and the link counting itself connected; a report begun sooner may
 // find the link not yet up.
 constexpr long long kLinkSettleUs = 500000;
@@ -82,23 +85,33 @@ public:
 
 private:
     void Take(bool removal, std::string id, long long us) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        current_walk = Walk{this, receipts_.size()};
-        receipts_.push_back(Receipt{removal, std::move(id), us});
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            current_walk = Walk{this, receipts_.size()};
+            receipts_.push_back(Receipt{removal, std::move(id), us});
+        }
+        Sleep(kWalkDwellMs);
     }
 
     std::mutex mutex_;
     std::vector<Receipt> receipts_;
 };
 
+// One call of a transient subscriber: the walk it came in (as the anchor numbered it), the policy, and when.
+struct TransientCall {
+    size_t walk = 0;
+    std::string id;
+    long long us = 0;
+};
+
 class Transient final : public IPolicyHandle {
 public:
     explicit Transient(const Anchor& anchor) : anchor_(anchor) {}
-    void OnRunPolicy(const IPolicy* policy) override { Take(Utf8(policy->GetId().c_str())); }
-    void OnRemovePolicy(const qv::WString& id) override { Take(Utf8(id.c_str())); }
+    void OnRunPolicy(const IPolicy* policy) override { Take(Utf8(policy->GetId().c_str()), Now()); }
+    void OnRemovePolicy(const qv::WString& id) override { Take(Utf8(id.c_str()), Now()); }
     void OnLiveCommand(Endpoint::Vorn::ILiveCommand*) override {}
 
-    std::vector<std::pair<size_t, std::string>> Got() {
+    std::vector<TransientCall> Got() {
         std::lock_guard<std::mutex> lock(mutex_);
         return got_;
     }
@@ -113,19 +126,19 @@ public:
     long long remove_return = 0;
 
 private:
-    void Take(std::string id) {
+    void Take(std::string id, long long us) {
         const Walk walk = current_walk;
         std::lock_guard<std::mutex> lock(mutex_);
         if (walk.anchor != &anchor_) {
             ++strays_;
         } else {
-            got_.emplace_back(walk.index, std::move(id));
+            got_.push_back(TransientCall{walk.index, std::move(id), us});
         }
     }
 
     const Anchor& anchor_;
     std::mutex mutex_;
-    std::vector<std::pair<size_t, std::string>> got_;
+    std::vector<TransientCall> got_;
     unsigned long strays_ = 0;
 };
 
@@ -179,17 +192,23 @@ private:
 void ClientLife::AddTransient(IClient& client) {
     transients_.push_back(std::make_unique<Transient>(anchor_));
     Transient& transient = *transients_.back();
-    transient.add_call = Now();
-    Expect("AddPolicyHandle", Do(Call::kAddPolicyHandle, [&] { return client.AddPolicyHandle(&transient); }));
-    transient.add_return = Now();
+    Expect("AddPolicyHandle", Do(Call::kAddPolicyHandle, [&] {
+               transient.add_call = Now();
+               const unsigned long result = client.AddPolicyHandle(&transient);
+               transient.add_return = Now();
+               return result;
+           }));
     alive_.push_back(&transient);
 }
 
 void ClientLife::RemoveTransient(IClient& client, size_t which) {
     Transient& transient = *alive_[which];
-    transient.remove_call = Now();
-    Expect("RemovePolicyHandle", Do(Call::kRemovePolicyHandle, [&] { return client.RemovePolicyHandle(&transient); }));
-    transient.remove_return = Now();
+    Expect("RemovePolicyHandle", Do(Call::kRemovePolicyHandle, [&] {
+               transient.remove_call = Now();
+               const unsigned long result = client.RemovePolicyHandle(&transient);
+               transient.remove_return = Now();
+               return result;
+           }));
     alive_.erase(alive_.begin() + static_cast<std::ptrdiff_t>(which));
 }
 
@@ -333,27 +352,33 @@ void ClientLife::CheckTransients(const std::vector<Receipt>& receipts) {
                               "first subscriber",
                               number_, transient->Strays());
         }
-        const std::vector<std::pair<size_t, std::string>> got = transient->Got();
+        const std::vector<TransientCall> got = transient->Got();
         std::set<size_t> walks;
         for (size_t n = 0; n < got.size(); ++n) {
-            const size_t walk = got[n].first;
-            if (n > 0 && walk <= got[n - 1].first) {
+            const TransientCall& call = got[n];
+            if (n > 0 && call.walk <= got[n - 1].walk) {
                 findings.Lost("client %d: a subscriber received policy %s twice or out of order", number_,
-                              got[n].second.c_str());
-            } else if (walk >= receipts.size() || receipts[walk].id != got[n].second) {
+                              call.id.c_str());
+            } else if (call.walk >= receipts.size() || receipts[call.walk].id != call.id) {
                 findings.Lost("client %d: a subscriber received %s where the first subscriber received %s", number_,
-                              got[n].second.c_str(), walk < receipts.size() ? receipts[walk].id.c_str() : "nothing");
+                              call.id.c_str(),
+                              call.walk < receipts.size() ? receipts[call.walk].id.c_str() : "nothing");
+            } else if (receipts[call.walk].us < transient->add_call) {
+                findings.Lost("client %d: a subscriber received %s in a walk that began before it was added", number_,
+                              call.id.c_str());
             }
-            walks.insert(walk);
+            // The host may free a subscriber once RemovePolicyHandle has returned.
+            if (call.us > transient->remove_return) {
+                findings.Lost(
+                    "client %d: a subscriber was called with %s %lld us after its RemovePolicyHandle returned", number_,
+                    call.id.c_str(), call.us - transient->remove_return);
+            }
+            walks.insert(call.walk);
         }
         for (size_t walk = 0; walk < receipts.size(); ++walk) {
             const long long us = receipts[walk].us;
-            const bool received = walks.count(walk) != 0;
-            if (!received && transient->add_return < us && us < transient->remove_call) {
+            if (walks.count(walk) == 0 && transient->add_return < us && us < transient->remove_call) {
                 findings.Lost("client %d: a subscriber registered for the whole delivery missed %s", number_,
-                              receipts[walk].id.c_str());
-            } else if (received && (us < transient->add_call || us > transient->remove_return)) {
-                findings.Lost("client %d: a subscriber received %s outside its registration", number_,
                               receipts[walk].id.c_str());
             }
         }

@@ -5,9 +5,11 @@
 // valid policies the agent delivered to the client, in the agent's order (only those still on their way when the
 // client stopped may be missing, and only at the end). Transient subscribers come and go while policies arrive;
 // each must receive exactly the policies whose walk began after its AddPolicyHandle returned and before its
-// RemovePolicyHandle was called, and none outside its calls. The anchor tells a transient which walk it is in (the
-// anchor is called first in each walk, on the same thread), so each receipt is matched without guessing. Every
-// report is named uniquely; each must be in the agent's events once if the link was up throughout, never twice.
+// RemovePolicyHandle was called, none whose walk began before its AddPolicyHandle was called, and no call at all
+// once its RemovePolicyHandle has returned (a host may free it then). The anchor tells a transient which walk it is
+// in (the anchor is called first in each walk, on the same thread), so each receipt is matched without guessing.
+// Every report is named uniquely; each must be in the agent's events once if the link was up throughout, never
+// twice.
 #pragma once
 
 #include "tools/qvhost/soak_context.h"
