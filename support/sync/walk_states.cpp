@@ -1,51 +1,20 @@
-// Walk states: one cache-line block of states per thread, found through a TLS slot and freed through a fiber-local one.
+// Walk states: the blocks, the two slots and the slow paths of taking a state.
 #include "support/sync/walk_states.h"
 
-#include <windows.h>
-
-#include <cstdint>
 #include <new>
 
 namespace walk_states {
-namespace {
+namespace detail {
 
-constexpr std::size_t kCacheLine = 64;
-
-// States are handed out from blocks aligned to a cache line, so that Give finds a state's block from its address
-// alone, without a slot lookup. A block from the heap for one walk (deep nesting, no slot, no thread block) says so.
-struct alignas(kCacheLine) ThreadBlock {
-    alignas(void*) unsigned char states[kStatesPerThread][kStateSize];
-    unsigned taken = 0;  // one bit per state
-    bool forOneWalk = false;
-    void* allocation = nullptr;  // what the heap gave, for freeing
-};
-static_assert(sizeof(ThreadBlock) == kCacheLine, "a thread's states share one cache line and no other");
-
-ThreadBlock* MakeBlock() noexcept {
-    void* allocation = ::operator new(sizeof(ThreadBlock) + kCacheLine - 1, std::nothrow);
-    if (allocation == nullptr) {
-        return nullptr;
-    }
-    const auto address = reinterpret_cast<std::uintptr_t>(allocation);
-    const std::uintptr_t aligned = (address + kCacheLine - 1) & ~static_cast<std::uintptr_t>(kCacheLine - 1);
-    auto* block = new (reinterpret_cast<void*>(aligned)) ThreadBlock();
-    block->allocation = allocation;
-    return block;
-}
-
-void FreeOneBlock(ThreadBlock* block) noexcept { ::operator delete(block->allocation); }
-
-ThreadBlock* BlockOf(void* state) noexcept {
-    return reinterpret_cast<ThreadBlock*>(reinterpret_cast<std::uintptr_t>(state) &
-                                          ~static_cast<std::uintptr_t>(kCacheLine - 1));
-}
-
-// The thread's block is found through a TLS slot, the cheapest per-thread lookup; a fiber-local slot holds the same
-// pointer only for its callback, which frees the block when the thread ends, and for every thread still holding one
-// when the slot is given back at unload. Both are written once at load and once at unload, and are
+// The thread's block is found through the TLS slot, the cheapest per-thread lookup; a fiber-local slot holds the
+// same pointer only for its callback, which frees the block when the thread ends, and for every thread still holding
+// one when the slot is given back at unload. Both are written once at load and once at unload, and are
 // constant-initialised, so a walk before the module's statics are made (or after they are gone) finds no slot and
 // uses the heap.
 DWORD g_tls = TLS_OUT_OF_INDEXES;
+
+namespace {
+
 DWORD g_fls = FLS_OUT_OF_INDEXES;
 
 // Changes only when a thread makes or frees its block; kept off the line that holds the slots.
@@ -53,6 +22,18 @@ struct alignas(kCacheLine) BlockCount {
     volatile LONG value = 0;
 };
 BlockCount g_blocks;
+
+Block* MakeBlock() noexcept {
+    void* allocation = ::operator new(sizeof(Block) + kCacheLine - 1, std::nothrow);
+    if (allocation == nullptr) {
+        return nullptr;
+    }
+    const auto address = reinterpret_cast<std::uintptr_t>(allocation);
+    const std::uintptr_t aligned = (address + kCacheLine - 1) & ~static_cast<std::uintptr_t>(kCacheLine - 1);
+    auto* block = new (reinterpret_cast<void*>(aligned)) Block();
+    block->allocation = allocation;
+    return block;
+}
 
 void WINAPI FreeThreadBlock(void* block) noexcept {
     if (block == nullptr) {
@@ -62,7 +43,7 @@ void WINAPI FreeThreadBlock(void* block) noexcept {
     if (g_tls != TLS_OUT_OF_INDEXES && TlsGetValue(g_tls) == block) {
         TlsSetValue(g_tls, nullptr);
     }
-    FreeOneBlock(static_cast<ThreadBlock*>(block));
+    FreeBlock(static_cast<Block*>(block));
     InterlockedDecrement(&g_blocks.value);
 }
 
@@ -101,22 +82,26 @@ private:
 };
 Slots g_slots;
 
-ThreadBlock* BlockOfThread(DWORD tls) noexcept {
-    auto* block = static_cast<ThreadBlock*>(TlsGetValue(tls));
-    if (block != nullptr) {
+// The calling thread's block, made on its first walk; null without slots or memory.
+Block* BlockOfThread() noexcept {
+    const DWORD tls = g_tls;
+    if (tls == TLS_OUT_OF_INDEXES) {
+        return nullptr;
+    }
+    if (auto* block = static_cast<Block*>(TlsGetValue(tls))) {
         return block;
     }
-    block = MakeBlock();
+    Block* block = MakeBlock();
     if (block == nullptr) {
         return nullptr;
     }
     if (!FlsSetValue(g_fls, block)) {
-        FreeOneBlock(block);
+        FreeBlock(block);
         return nullptr;
     }
     if (!TlsSetValue(tls, block)) {
         FlsSetValue(g_fls, nullptr);
-        FreeOneBlock(block);
+        FreeBlock(block);
         return nullptr;
     }
     InterlockedIncrement(&g_blocks.value);
@@ -125,20 +110,13 @@ ThreadBlock* BlockOfThread(DWORD tls) noexcept {
 
 }  // namespace
 
-void* Take() noexcept {
-    const DWORD tls = g_tls;
-    if (tls != TLS_OUT_OF_INDEXES) {
-        if (ThreadBlock* block = BlockOfThread(tls)) {
-            for (unsigned n = 0; n < kStatesPerThread; ++n) {
-                const unsigned bit = 1u << n;
-                if ((block->taken & bit) == 0) {
-                    block->taken |= bit;
-                    return block->states[n];
-                }
-            }
-        }
+void* TakeSlowly() noexcept {
+    Block* block = BlockOfThread();
+    if (block != nullptr && block->taken == 0) {
+        block->taken = 1;
+        return block->states[0];
     }
-    ThreadBlock* own = MakeBlock();
+    Block* own = MakeBlock();
     if (own == nullptr) {
         return nullptr;
     }
@@ -146,19 +124,10 @@ void* Take() noexcept {
     return own->states[0];
 }
 
-void Give(void* state) noexcept {
-    if (state == nullptr) {
-        return;
-    }
-    ThreadBlock* block = BlockOf(state);
-    if (block->forOneWalk) {
-        FreeOneBlock(block);
-        return;
-    }
-    const auto offset = static_cast<unsigned char*>(state) - block->states[0];
-    block->taken &= ~(1u << (static_cast<std::size_t>(offset) / kStateSize));
-}
+void FreeBlock(Block* block) noexcept { ::operator delete(block->allocation); }
 
-long ThreadBlocks() noexcept { return InterlockedCompareExchange(&g_blocks.value, 0, 0); }
+}  // namespace detail
+
+long ThreadBlocks() noexcept { return InterlockedCompareExchange(&detail::g_blocks.value, 0, 0); }
 
 }  // namespace walk_states
