@@ -16,16 +16,21 @@ endif()
 target_compile_definitions(vorn_static_runtime INTERFACE UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX
     _WIN32_WINNT=0x0601)
 
-# vorn_add_test(NAME SOURCES ... [LIBS ...]): a GoogleTest executable run as one CTest test under Wine.
+# vorn_add_test(NAME SOURCES ... [LIBS ...] [TIMEOUT seconds] [PROPERTIES ...]): a GoogleTest executable whose
+# test cases are each a CTest test of their own (named Suite.Case, or Suite.Case/Row for a table's row), run under
+# Wine and labelled NAME; PROPERTIES apply to every case. The cases are listed when ctest starts, not when the
+# executable is built, so that a build runs no Wine. DISABLED_ cases are the children other cases start, not tests.
+include(GoogleTest)
 function(vorn_add_test name)
-    cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
+    cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;PROPERTIES" ${ARGN})
     add_executable(${name} ${T_SOURCES})
     target_link_libraries(${name} PRIVATE ${T_LIBS} deps::gmock deps::gtest_main vorn_static_runtime)
-    add_test(NAME ${name} COMMAND ${name} --gtest_brief=1)
     if(NOT T_TIMEOUT)
-        set(T_TIMEOUT 300)
+        set(T_TIMEOUT 60)
     endif()
-    set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT})
+    # The first listing may set up the Wine prefix, which takes a while on a loaded machine.
+    gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 180 TEST_FILTER "-*DISABLED_*"
+        NO_PRETTY_VALUES EXTRA_ARGS --gtest_brief=1 PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS ${name} ${T_PROPERTIES})
 endfunction()
 
 # vorn_wide_main(TARGET): the executable's entry point is wmain.

@@ -40,7 +40,7 @@ Fn StandIn(const char* name) {
     return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"vornint.dll"), name)));
 }
 
-TEST(AgentLibraries, ComeOnlyFromThePluginFolderAndTheSafeFoldersTheHostChose) {
+TEST(AgentLibraries, ComeOnlyFromThePluginFolderOrTheHostsSafeFolders) {
     TempFolder root;
     for (const wchar_t* folder : {L"host", L"plugin", L"cwd", L"path"}) {
         ASSERT_TRUE(CreateDirectoryW(root.File(folder).c_str(), nullptr));

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "tests/agent_link/client_harness.h"
+#include "tests/named_rows.h"
 #include "tests/support/sync/worker_thread.h"
 
 using namespace client_test;
@@ -42,7 +43,7 @@ using ClientConcurrency = ClientThroughPlugin;
 
 // Four delivery threads walk the list together while the host adds and removes subscribers: each subscriber that
 // stays hears of every policy exactly once, and one that comes and goes at most once.
-TEST_F(ClientConcurrency, DeliveriesOnSeveralAgentThreadsAndTheHostsChangesLoseNothing) {
+TEST_F(ClientConcurrency, DeliveriesLoseNothingWhileTheHostChangesSubscribers) {
     constexpr int kPolicies = 400;
     vornint_client_script script{0, 0, 0, 4};
     ASSERT_EQ(vornint_script_client(VORNINT_ALL_CLIENTS, &script), VORNINT_OK);
@@ -95,15 +96,16 @@ TEST_F(ClientConcurrency, DeliveriesOnSeveralAgentThreadsAndTheHostsChangesLoseN
 // Once RemovePolicyHandle has returned, the host may free the subscriber: the removal waits for the walk in
 // progress (held here inside another subscriber's OnRunPolicy, or OnRemovePolicy, on the agent's thread), and no
 // walk reaches the removed subscriber afterwards.
-TEST_F(ClientConcurrency, RemoveWaitsForTheWalkInProgressAndTheRemovedHearsNothingAfter) {
+TEST_F(ClientConcurrency, ARemovedSubscriberHearsNothingOnceRemoveReturns) {
     const char policy[] = R"({"polid":"P","content":{"files":[]}})";
     std::atomic<bool> removed{false};
     std::atomic<int> after_removal{0};
     b_.during = [&] { after_removal += removed ? 1 : 0; };
     ASSERT_EQ(client_->Start(1), 0ul);
-    for (int delivery : {VORNINT_RUN_POLICY, VORNINT_REMOVE_POLICY}) {
+    const std::pair<const char*, int> deliveries[] = {{"run", VORNINT_RUN_POLICY}, {"removal", VORNINT_REMOVE_POLICY}};
+    ForEachRow(deliveries, [&](const auto& row) {
+        const int delivery = row.second;
         const bool run = delivery == VORNINT_RUN_POLICY;
-        SCOPED_TRACE(run ? "run" : "removal");
         const std::wstring call = run ? L" run P null\n" : L" remove P";
         sync_test::Completion held, release;
         std::atomic<bool> hold{true};
@@ -132,7 +134,7 @@ TEST_F(ClientConcurrency, RemoveWaitsForTheWalkInProgressAndTheRemovedHearsNothi
         EXPECT_EQ(after_removal, 0) << "the removed subscriber was called after RemovePolicyHandle returned";
         EXPECT_EQ(Journal(), (std::vector<std::wstring>{L"a" + call, L"b" + call, L"a" + call}));
         ASSERT_EQ(client_->RemovePolicyHandle(&a_), 0ul);
-    }
+    });
     client_->Stop();
 }
 

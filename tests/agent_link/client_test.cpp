@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "tests/agent_link/client_harness.h"
+#include "tests/named_rows.h"
 #include "tests/support/sync/worker_thread.h"
 
 using namespace client_test;
@@ -55,7 +56,7 @@ std::vector<PolicyCase> PolicyCases() {
 using ClientPolicies = ClientThroughPlugin;
 using ClientLifeCycle = ClientThroughPlugin;
 
-TEST_F(ClientPolicies, EachTextReachesTheSubscriberWithItsIdAndContentOrLogsItsOneReason) {
+TEST_F(ClientPolicies, EachTextReachesTheSubscriberOrLogsWhyNot) {
     ASSERT_EQ(client_->AddPolicyHandle(&a_), 0ul);
     ASSERT_EQ(client_->Start(7), 0ul);
     for (const PolicyCase& c : PolicyCases()) {
@@ -109,7 +110,7 @@ TEST_F(ClientPolicies, SubscribersHearEachPolicyOnTheAgentsThreadInTheOrderAdded
 }
 
 // A subscriber that throws must neither leave the list share-locked nor let the exception into the agent's thread.
-TEST_F(ClientPolicies, ASubscriberThatThrowsEndsTheWalkAndNothingReachesTheAgentThread) {
+TEST_F(ClientPolicies, AThrowingSubscriberEndsOnlyTheCurrentWalk) {
     bool thrown = false;
     a_.during = [&] {
         if (!std::exchange(thrown, true)) {
@@ -129,7 +130,7 @@ TEST_F(ClientPolicies, ASubscriberThatThrowsEndsTheWalkAndNothingReachesTheAgent
     client_->Stop();
 }
 
-TEST_F(ClientPolicies, SubscriberListsRefuseNullDuplicatesAndStrangers) {
+TEST_F(ClientPolicies, SubscriberListsRefuseInvalidChanges) {
     struct Notification : Endpoint::Vorn::INotification {
         void OnNotification(unsigned long, const qv::WString&) override {}
     } n1, n2;
@@ -197,8 +198,7 @@ TEST_F(ClientLifeCycle, HeldClientsAreReplacedLetGoOrDestroyedByTheHostsCalls) {
          [this](IClient*& c) { c->Start(1), c->Stop(), Destroy(c); },
          {{C, 0}, {R, 0}, {S, 0}, {X, 0}}},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
+    ForEachRow(cases, [this](const auto& c) {
         vornint_reset();
         IClient* client = Create();
         ASSERT_NE(client, nullptr);
@@ -208,10 +208,10 @@ TEST_F(ClientLifeCycle, HeldClientsAreReplacedLetGoOrDestroyedByTheHostsCalls) {
             EXPECT_NE(entry.data.handler, nullptr);
         }
         Destroy(client);
-    }
+    });
 }
 
-TEST_F(ClientLifeCycle, StartMakesAVornClientWithTheHostsNumberAndPassesOnAFailedStart) {
+TEST_F(ClientLifeCycle, StartMakesAVornClientWithTheHostsNumber) {
     ASSERT_EQ(client_->Start(-17), 0ul);
     vornint_client state{};
     char name[16] = {};
@@ -219,7 +219,9 @@ TEST_F(ClientLifeCycle, StartMakesAVornClientWithTheHostsNumberAndPassesOnAFaile
     EXPECT_EQ(state.number, -17);
     EXPECT_STREQ(name, "vorn");
     client_->Stop();
+}
 
+TEST_F(ClientLifeCycle, AFailedStartIsPassedOnWithItsClientStillHeld) {
     vornint_client_script script{1460, 0, 0, 1};
     ASSERT_EQ(vornint_script_client(VORNINT_ALL_CLIENTS, &script), VORNINT_OK);
     log_.Clear();
@@ -229,12 +231,13 @@ TEST_F(ClientLifeCycle, StartMakesAVornClientWithTheHostsNumberAndPassesOnAFaile
                                     {0x04, kClient + L"Start", L"failed to start vorn client. error [1460]"},
                                     TraceExit(kClient + L"Start")}));
     client_->Stop();  // the failed client stays held, so that Stop stops it
-    ASSERT_EQ(vornint_get_client(1, &state, nullptr, 0), VORNINT_OK);
+    vornint_client state{};
+    ASSERT_EQ(vornint_get_client(0, &state, nullptr, 0), VORNINT_OK);
     EXPECT_EQ(state.stops, 1);
     EXPECT_EQ(state.destroyed, 0);
 }
 
-TEST_F(ClientLifeCycle, WithoutAHeldClientStopUninitAndSendsCallNothing) {
+TEST_F(ClientLifeCycle, WithoutAHeldClientOperationsCallNothing) {
     Endpoint::Vorn::EventDescriptor event{7, 3, 1, L"n", L"d", L"{}", true};
     const std::function<void()> calls[] = {
         [&] { client_->Stop(); },
@@ -261,7 +264,7 @@ TEST_F(ClientLifeCycle, WithoutAHeldClientStopUninitAndSendsCallNothing) {
 }
 
 // Each traced operation writes its entry line, its own messages and its exit line, and calls no subscriber.
-TEST_F(ClientLifeCycle, TracedOperationsWriteTheirLinesAndOnlyTheirMessages) {
+TEST_F(ClientLifeCycle, TracedOperationsWriteExactlyTheirOwnLines) {
     struct Notification : Endpoint::Vorn::INotification {
         void OnNotification(unsigned long, const qv::WString&) override { ++calls; }
         int calls = 0;

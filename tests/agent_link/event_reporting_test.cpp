@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "tests/agent_link/client_harness.h"
+#include "tests/named_rows.h"
 
 using namespace client_test;
 using Endpoint::Vorn::EventDescriptor;
@@ -50,7 +51,7 @@ protected:
     }
 };
 
-TEST_F(EventReporting, EachOperationSendsTheStyledEventObjectWithItsCodesAndWait) {
+TEST_F(EventReporting, EachOperationSendsItsStyledEventObject) {
     const struct {
         const char* name;
         std::function<void(Endpoint::Vorn::IClient*)> call;
@@ -82,8 +83,7 @@ TEST_F(EventReporting, EachOperationSendsTheStyledEventObjectWithItsCodesAndWait
          },
          0xFFFFFFFFull, 0x80000000ull, 0xFFFFFFFEull, -1, EventObject("", "\xC3\xA9", Json::Value())},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
+    ForEachRow(cases, [this](const auto& c) {
         Restart();
         c.call(client_);
         const auto sent = vornint::Entries(VORNINT_SENT_EVENT);
@@ -95,14 +95,16 @@ TEST_F(EventReporting, EachOperationSendsTheStyledEventObjectWithItsCodesAndWait
         EXPECT_EQ(e.flags, c.flags);
         EXPECT_EQ(e.wait, c.wait);
         EXPECT_EQ(sent[0].text, c.object.toStyledString());
-    }
+    });
 }
 
 // A run has ended either way: a result that does not parse is logged and reported with what the parse left.
-TEST_F(EventReporting, AnUnparsableRunResultIsLoggedAndStillReported) {
-    for (const wchar_t* result : {L"", L"not json", L"{\"a\":", L"[1, 2"}) {
+TEST_F(EventReporting, AnUnparsableRunResultIsStillReported) {
+    const std::pair<const char*, const wchar_t*> results[] = {
+        {"empty", L""}, {"no JSON", L"not json"}, {"cut object", L"{\"a\":"}, {"cut array", L"[1, 2"}};
+    ForEachRow(results, [this](const auto& row) {
+        const wchar_t* result = row.second;
         const std::string utf8(result, result + wcslen(result));
-        SCOPED_TRACE(utf8);
         Restart();
         client_->SendPolicyRun(L"P7", result);
         const auto sent = vornint::Entries(VORNINT_SENT_EVENT);
@@ -112,10 +114,10 @@ TEST_F(EventReporting, AnUnparsableRunResultIsLoggedAndStillReported) {
                                           {0x04, kRun, std::wstring(L"failed to parse response json: ") + result},
                                           {0x20, kRun, L"send_event EVST_POLICY_RUN result [0]"},
                                       }));
-    }
+    });
 }
 
-TEST_F(EventReporting, AnUnparsableEventContentIsLoggedAndNothingIsSent) {
+TEST_F(EventReporting, AnUnparsableEventContentIsNotSent) {
     for (const wchar_t* content : {L"", L"{", L"not json"}) {
         Restart();
         client_->SendEvent(EventDescriptor{7, 3, 1, L"ev", L"desc", content, true});

@@ -31,7 +31,7 @@ struct AgentFolder : TempFolder {
 
 // bin/qvhost.exe runs the demo in its own process: the agent in-process through Vorn.AL, a policy round through
 // Vorn.Client, a settings change through Vorn.Settings, the service installed and removed through Vorn.Service.
-TEST(DemoRun, LeavesItsTracesInTheAgentFolderTheServiceManagerAndThePluginLog) {
+TEST(DemoRun, LeavesATraceInEachPlaceItTouches) {
     AgentFolder folder;
     ScopedEnvironment pipe(L"VORN_AGENT_PIPE", folder.pipe.c_str());
     ScopedEnvironment log(L"VORN_LOG_FILE", folder.File(L"plugin.log").c_str());
@@ -49,7 +49,7 @@ TEST(DemoRun, LeavesItsTracesInTheAgentFolderTheServiceManagerAndThePluginLog) {
 
 // The settings manager over the connected stand-in vornint.dll while the agent goes away: an Update is held
 // back until the agent is back, and then the change arrives.
-TEST(SettingsAcrossAgentRestart, UpdateWaitsWhileTheAgentIsGoneAndCompletesWhenItIsBack) {
+TEST(SettingsAcrossAgentRestart, UpdateCompletesOnceTheAgentIsBack) {
     using namespace Endpoint::Vorn;
     auto notified = [](const std::vector<int>& ids) {
         std::vector<int> delivered;

@@ -81,7 +81,7 @@ protected:
 
 }  // namespace
 
-TEST_F(Registry, PerCallObjectsAreNewAndGoBackOnlyUnderTheirOwnNameOrWhenRefused) {
+TEST_F(Registry, PerCallObjectsGoBackOnlyUnderTheirOwnName) {
     Create(kWidget, IID_IServPlugin, ERROR_NOT_FOUND);
     EXPECT_EQ(Live<Widget>::count, 0) << "the object that refused the ID was kept";
     void* first = Create(kWidget, IID_IBaseObject);
@@ -99,7 +99,7 @@ TEST_F(Registry, PerCallObjectsAreNewAndGoBackOnlyUnderTheirOwnNameOrWhenRefused
     EXPECT_EQ(ExportedObjectRegistryRef::UserCount(), 2) << "only the declarations hold the registry between calls";
 }
 
-TEST_F(Registry, SingletonIsSharedUntilTheLastHolderAndACountBelowZeroKeepsItUntilUnload) {
+TEST_F(Registry, SingletonIsSharedUntilTheLastHolder) {
     void* first = Create(kShared, IID_ITestOnly);
     EXPECT_EQ(Create(kShared, IID_IQvBaseInterface), first);
     EXPECT_TRUE(declarations_->shared.HasInstances());
@@ -109,14 +109,16 @@ TEST_F(Registry, SingletonIsSharedUntilTheLastHolderAndACountBelowZeroKeepsItUnt
     DestroyObjectByName(kShared, first);
     EXPECT_EQ(Live<Shared>::count, 0);
     EXPECT_FALSE(declarations_->shared.HasInstances());
+}
 
-    DestroyObjectByName(kShared, nullptr);  // below zero
+TEST_F(Registry, SingletonCountBelowZeroKeepsItUntilUnload) {
+    DestroyObjectByName(kShared, nullptr);
     Create(kShared, IID_ITestOnly);
     DestroyObjectByName(kShared, nullptr);
     EXPECT_EQ(Live<Shared>::count, 1) << "a count below 0 must leave the instance alive";
 }
 
-TEST_F(Registry, ConstructionFailureLeavesTheLockFreeAndTheHoldGivenBack) {
+TEST_F(Registry, ConstructionFailureLeavesNothingHeld) {
     Widget::fail_construction = true;
     void* object = reinterpret_cast<void*>(0x1);
     EXPECT_THROW(CreateObjectByName(kWidget, IID_IBaseObject, &object), std::runtime_error);
@@ -130,7 +132,7 @@ TEST_F(Registry, ConstructionFailureLeavesTheLockFreeAndTheHoldGivenBack) {
     EXPECT_EQ(WaitForSingleObject(thread.get(), 10000), WAIT_OBJECT_0) << "the registry lock was left taken";
 }
 
-TEST(RegistryEntries, SecondRegistrationIsRefusedAndAfterUnloadNothingIsFoundOrLeftBehind) {
+TEST(RegistryEntries, SecondRegistrationUnderANameIsRefused) {
     struct Counting : IObjectConstructor {
         IQvBaseInterface* Create() override { return ++creates, nullptr; }
         void Destroy(IQvBaseInterface*) override {}
@@ -146,7 +148,9 @@ TEST(RegistryEntries, SecondRegistrationIsRefusedAndAfterUnloadNothingIsFoundOrL
     EXPECT_EQ(first.creates, 1);
     EXPECT_EQ(second.creates, 0);
     ref.Release();
+}
 
+TEST(RegistryEntries, AfterUnloadNothingIsFoundOrLeftBehind) {
     { Declarations gone; }
     EXPECT_EQ(ExportedObjectRegistryRef::Current(), nullptr);
     Create(kWidget, IID_IBaseObject, ERROR_NOT_FOUND);

@@ -16,6 +16,7 @@
 #include "service_host/host_interfaces.h"
 #include "stand_ins/vorn/vorn_control.h"
 #include "tests/import_hook.h"
+#include "tests/named_rows.h"
 #include "tests/plugin_loader.h"
 #include "tests/support/logging/log_records.h"
 #include "tests/test_process.h"
@@ -106,23 +107,23 @@ protected:
 
 TEST_F(AlThroughPlugin, EachInitHandsTheHostsLoggerSettingsToTheAgentBeforeTheServiceObjectIsMade) {
     const struct {
+        const char* name;
         bool fills;
         std::uint8_t enabled;
         std::int32_t mask, max_size;
         const wchar_t* dir;
         const char* level;
     } cases[] = {
-        {false, 0, 0, 10240, L"", "off"},  // the host fills nothing: the defaults go on
-        {true, 1, 0x3F, 4096, L"C:\\Host Logs", "trace"},
-        {true, 1, 0x1C, 1, L"x", "info"},
-        {true, 1, 0x0C, 0, L"", "warning"},
-        {true, 0xFF, 0x04, -1, L"D:\\", "error"},
-        {true, 1, 0x01, 7, L"x", "critical"},
-        {true, 1, 0xC0, 7, L"x", "off"},  // bits above 0x20 play no part
-        {true, 0, 0x3F, 7, L"x", "off"},
+        {"the host fills nothing: the defaults go on", false, 0, 0, 10240, L"", "off"},
+        {"every level", true, 1, 0x3F, 4096, L"C:\\Host Logs", "trace"},
+        {"info and above", true, 1, 0x1C, 1, L"x", "info"},
+        {"warning and above", true, 1, 0x0C, 0, L"", "warning"},
+        {"any enabled byte but 0 enables", true, 0xFF, 0x04, -1, L"D:\\", "error"},
+        {"critical alone", true, 1, 0x01, 7, L"x", "critical"},
+        {"bits above 0x20 play no part", true, 1, 0xC0, 7, L"x", "off"},
+        {"disabled", true, 0, 0x3F, 7, L"x", "off"},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << "enabled " << int(c.enabled) << ", mask " << c.mask);
+    ForEachRow(cases, [&](const auto& c) {
         host_.script = [&c](Product::LoggerSettings& s) {
             if (c.fills) {
                 std::tie(s.enabled, s.level_mask, s.max_size) = std::make_tuple(c.enabled, c.mask, c.max_size);
@@ -141,7 +142,7 @@ TEST_F(AlThroughPlugin, EachInitHandsTheHostsLoggerSettingsToTheAgentBeforeTheSe
             std::make_tuple(config.level.text, config.log_dir.is_null, config.log_dir.text, config.max_size,
                             config.max_files, config.reserved.is_null),
             std::make_tuple(std::string(c.level), 0, std::string(c.dir, c.dir + wcslen(c.dir)), c.max_size, 1, 1));
-    }
+    });
     // What the host found in the record before it wrote into it: the loader's defaults, byte for byte.
     std::uint32_t words[10];
     std::memcpy(words, host_.seen, sizeof(words));
@@ -151,7 +152,7 @@ TEST_F(AlThroughPlugin, EachInitHandsTheHostsLoggerSettingsToTheAgentBeforeTheSe
     EXPECT_EQ(host_.seen_dir_capacity, 64u);
 }
 
-TEST_F(AlThroughPlugin, StartStopAndUnInitReachTheAgentAndTheHostsPluginInOrder) {
+TEST_F(AlThroughPlugin, LifeCycleCallsReachTheirCounterpartsInOrder) {
     const std::wstring get_plugin = L"ServPlugin<struct Product::ILoggerConfiguration>::GetPlugin";
     const LogLine no_config{0x08, kInit, L"failed to get logger config."};
     const LogLine no_manager{0x04, get_plugin, L"Null component manager"};
@@ -162,20 +163,20 @@ TEST_F(AlThroughPlugin, StartStopAndUnInitReachTheAgentAndTheHostsPluginInOrder)
     const Strings configured{"set_initial_log_config", "instance", "instance", "start_async", "instance", "stop"};
     const Strings unconfigured(configured.begin() + 1, configured.end());
     const struct {
+        const char* name;
         bool host, has_manager, hands_out;
         unsigned long status;
         std::vector<LogLine> messages;
         Strings journal, agent_calls;
     } cases[] = {
-        {true, true, true, 0, {config}, {held[0], held[1], held[2], held[3], kRelease}, configured},
-        {false, true, true, 0, {no_manager, no_config}, {}, unconfigured},
-        {true, false, true, 0, {no_manager, no_config}, {}, unconfigured},
-        {true, true, false, ERROR_ACCESS_DENIED, {refused, no_config}, {kGet}, unconfigured},
+        {"configured", true, true, true, 0, {config}, {held[0], held[1], held[2], held[3], kRelease}, configured},
+        {"no host", false, true, true, 0, {no_manager, no_config}, {}, unconfigured},
+        {"no component manager", true, false, true, 0, {no_manager, no_config}, {}, unconfigured},
+        {"logger refused", true, true, false, ERROR_ACCESS_DENIED, {refused, no_config}, {kGet}, unconfigured},
         // Whatever a refusing manager leaves in the out-pointer is used, but never given back to it.
-        {true, true, true, ERROR_ACCESS_DENIED, {refused, config}, held, configured},
+        {"refused but handed out", true, true, true, ERROR_ACCESS_DENIED, {refused, config}, held, configured},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(&c - cases);
+    ForEachRow(cases, [&](const auto& c) {
         Reset();
         std::tie(host_.has_manager, host_.hands_out, host_.status) =
             std::make_tuple(c.has_manager, c.hands_out, c.status);
@@ -191,7 +192,7 @@ TEST_F(AlThroughPlugin, StartStopAndUnInitReachTheAgentAndTheHostsPluginInOrder)
         const auto lines = WrittenLines(log_);
         EXPECT_EQ(Messages(lines), c.messages);
         EXPECT_EQ(LinesOf(Traces(lines), L"Endpoint::Vorn::NG::AL::OnSettingsChanged").size(), host_.sink ? 2u : 0u);
-    }
+    });
 }
 
 using Journal = std::vector<std::wstring>;
@@ -248,7 +249,7 @@ protected:
 };
 
 // The build's folder holds the stand-in; given without its trailing backslash, the installer adds one.
-TEST_F(ServiceThroughPlugin, InstallAndUninstallShowInTheServiceManagerWhichItAsksForFullAccess) {
+TEST_F(ServiceThroughPlugin, UninstallUndoesInstallInTheServiceManager) {
     const std::wstring bin = ExecutableFolder().substr(0, ExecutableFolder().size() - 1),
                        exe = bin + L"\\VornHostService.exe";
     auto ran = [&](const std::wstring& operation, const wchar_t* switch_text, int exit_code) {
@@ -286,25 +287,26 @@ TEST_F(ServiceThroughPlugin, WithoutTheRightsToOpenTheServiceManagerItIsNotInsta
                                                          L"failed to open sc manager. error [5]"}}));
 }
 
-TEST_F(ServiceThroughPlugin, RunsTheExecutableOfTheDirectoryAndTurnsItsExitCodeIntoTheResult) {
+TEST_F(ServiceThroughPlugin, InstallResultIsTheExitCodeOfTheFoldersExecutable) {
     // A copy of the stand-in in a folder whose name has spaces; with an exit code scripted it exits at once.
     TempFolder folder(L"vorn agent "), empty;
     ASSERT_TRUE(folder.CopyIn(ExecutableFolder() + L"VornHostService.exe", L"VornHostService.exe"));
     const std::wstring exe = folder.File(L"VornHostService.exe");
     const struct {
+        const char* name;
         std::wstring directory;
         const wchar_t* exit_code;
         std::wstring application;
         unsigned long result;
     } cases[] = {
-        {folder.Dir(), L"0", exe, 0},
-        {folder.Path(), L"0", exe, 0},
-        {folder.Dir(), L"2", exe, ERROR_FUNCTION_FAILED},
-        {empty.Dir(), L"0", empty.File(L"VornHostService.exe"), ERROR_FILE_NOT_FOUND},
-        {L"", L"0", L"VornHostService.exe", ERROR_FILE_NOT_FOUND},  // looked up in the current directory only
+        {"folder", folder.Dir(), L"0", exe, 0},
+        {"folder without its trailing backslash", folder.Path(), L"0", exe, 0},
+        {"failing executable", folder.Dir(), L"2", exe, ERROR_FUNCTION_FAILED},
+        {"folder without the executable", empty.Dir(), L"0", empty.File(L"VornHostService.exe"), ERROR_FILE_NOT_FOUND},
+        // Looked up in the current directory only.
+        {"no folder", L"", L"0", L"VornHostService.exe", ERROR_FILE_NOT_FOUND},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(testing::PrintToString(c.directory));
+    ForEachRow(cases, [&](const auto& c) {
         ScopedEnvironment scripted(L"VORN_SERVICE_EXIT_CODE", c.exit_code);
         log_.Clear();
         g_calls.clear();
@@ -315,7 +317,7 @@ TEST_F(ServiceThroughPlugin, RunsTheExecutableOfTheDirectoryAndTurnsItsExitCodeI
                                          {0x20, kRunProcess, std::wstring(L"exit_code [") + c.exit_code + L"]"}};
         EXPECT_EQ(Messages(WrittenLines(log_)), c.result == ERROR_FILE_NOT_FOUND ? failed : ended);
         EXPECT_EQ(g_calls, Journal{c.application + L" | \"" + c.application + L"\" /install | plain"});
-    }
+    });
 }
 
 }  // namespace

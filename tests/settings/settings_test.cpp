@@ -16,6 +16,7 @@
 #include "stand_ins/vornint/vornint_control.h"
 #include "support/strings/utf8.h"
 #include "tests/import_hook.h"
+#include "tests/named_rows.h"
 #include "tests/plugin_loader.h"
 #include "tests/support/logging/log_records.h"
 #include "tests/support/sync/worker_thread.h"
@@ -120,41 +121,48 @@ protected:
     Settings::IManager* manager_ = nullptr;
 };
 
-TEST_F(SettingsThroughPlugin, InitMakesClientTwelveNamedVornRegistersAndStartsIt) {
+TEST_F(SettingsThroughPlugin, InitStartsClientTwelveNamedVorn) {
     std::vector<int> made{VORNINT_CONSTRUCTED, VORNINT_REGISTERED_NOTIFICATION_HANDLER, VORNINT_STARTED}, asked = made;
     asked.push_back(VORNINT_ASKED_CONNECTED);
-    const std::tuple<int, bool, std::vector<int>, std::vector<LogLine>> cases[] = {
-        {0, false, asked, {}},
-        {0, true, asked, {{0x20, kInit, L"vorn is allready connected"}}},
-        {1722, true, made, {{0x04, kInit, L"failed to start vorn client. error [1722]"}}},
+    const struct {
+        const char* name;
+        int start_result;
+        bool connected;
+        std::vector<int> kinds;
+        std::vector<LogLine> messages;
+    } cases[] = {
+        {"not connected yet", 0, false, asked, {}},
+        {"connected", 0, true, asked, {{0x20, kInit, L"vorn is allready connected"}}},
+        {"start fails", 1722, true, made, {{0x04, kInit, L"failed to start vorn client. error [1722]"}}},
     };
-    for (const auto& [start_result, connected, kinds, messages] : cases) {
-        Init(connected, start_result);
+    ForEachRow(cases, [&](const auto& c) {
+        Init(c.connected, c.start_result);
         const auto entries = vornint::Entries();
         std::vector<int> seen;
         std::transform(entries.begin(), entries.end(), std::back_inserter(seen), [](auto& e) { return e.data.kind; });
-        EXPECT_EQ(seen, kinds);
+        EXPECT_EQ(seen, c.kinds);
         EXPECT_EQ(std::make_tuple(entries.at(0).data.client_number, entries[0].text), std::make_tuple(12, "vorn"));
         EXPECT_EQ(Traces(WrittenLines(log_)), (std::vector<LogLine>{TraceEntry(kInit), TraceExit(kInit)}));
-        EXPECT_EQ(Messages(WrittenLines(log_)), messages);
-    }
+        EXPECT_EQ(Messages(WrittenLines(log_)), c.messages);
+    });
 }
 
-TEST_F(SettingsThroughPlugin, UpdateWaitsForTheServerThenSendsAndPassesOnTheResult) {
+TEST_F(SettingsThroughPlugin, UpdateResultIsTheSendResultOnceTheServerIsUp) {
     const LogLine up{0x20, kWaitVorn, L"wait_result [0]"}, sending{0x20, kUpdate, L"send vorn settings: null\n"};
     const struct {
+        const char* name;
         bool null_data, connected;
         int agent_result;
         unsigned long result;
         std::vector<LogLine> messages;  // the first one inside WaitVorn's trace lines
     } cases[] = {
-        {true, true, 0, ERROR_INVALID_PARAMETER, {}},
-        {false, false, 0, WAIT_TIMEOUT, {{0x20, kWaitVorn, L"wait_result [258]"}}},  // nothing sent
-        {false, true, 0, 0, {up, sending, {0x20, kUpdate, L"send_command result [0]"}}},
-        {false, true, 1460, 1460, {up, sending, {0x04, kUpdate, L"send_command result [1460]"}}},
+        {"no data", true, true, 0, ERROR_INVALID_PARAMETER, {}},
+        {"server stays down: nothing sent", false, false, 0, WAIT_TIMEOUT, {{0x20, kWaitVorn, L"wait_result [258]"}}},
+        {"sent", false, true, 0, 0, {up, sending, {0x20, kUpdate, L"send_command result [0]"}}},
+        {"agent fails", false, true, 1460, 1460, {up, sending, {0x04, kUpdate, L"send_command result [1460]"}}},
     };
     Settings::IData* data = manager_->CreateData();
-    for (const auto& c : cases) {
+    ForEachRow(cases, [&](const auto& c) {
         Init(c.connected, 0, {c.agent_result, 0, nullptr, 0});
         g_wait_cap_ms = 0;
         log_.Clear();
@@ -168,11 +176,11 @@ TEST_F(SettingsThroughPlugin, UpdateWaitsForTheServerThenSendsAndPassesOnTheResu
         lines.push_back(TraceExit(kUpdate));
         EXPECT_EQ(WrittenLines(log_), lines);
         EXPECT_EQ(Sent().size(), c.messages.size() > 1 ? 1u : 0u);
-    }
+    });
     manager_->DestroyData(data);
 }
 
-TEST_F(SettingsThroughPlugin, UpdateBlocksUntilNotificationFourAndWaitsAgainAfterFive) {
+TEST_F(SettingsThroughPlugin, UpdateWaitsUntilNotificationsSayTheServerIsUp) {
     Init(false);
     Settings::IData* data = manager_->CreateData();
     sync_test::WorkerThread host;
@@ -202,7 +210,7 @@ TEST_F(SettingsThroughPlugin, UpdateBlocksUntilNotificationFourAndWaitsAgainAfte
 
 // A second Init replaces the client without stopping the first; Uninit stops the client and lets go of it:
 // nothing reaches it any more, and it outlives the manager.
-TEST_F(SettingsThroughPlugin, ASecondInitReplacesTheClientAndUninitLetsGoOfIt) {
+TEST_F(SettingsThroughPlugin, AClientLetGoOfGetsNoMoreCalls) {
     Init(true);
     ASSERT_EQ(manager_->Init(), 0u);
     Settings::IData* data = manager_->CreateData();
@@ -320,7 +328,7 @@ const struct {
 
 // Read asks once, without waiting for the server, and loads each reply as far as it is valid whatever the
 // agent's code says.
-TEST_F(SettingsThroughPlugin, ReadLoadsEachReplyAsFarAsItIsValidAndNamesEachFailingNode) {
+TEST_F(SettingsThroughPlugin, ReadLoadsEachReplyAsFarAsItIsValid) {
     Init(false);
     for (const auto& c : kReplies) {
         SCOPED_TRACE(c.reply);
@@ -359,7 +367,7 @@ int WINAPI WatchedConversion(UINT code_page, DWORD flags, const char* text, int 
     return MultiByteToWideChar(code_page, flags, text, length, out, room);
 }
 
-TEST_F(SettingsThroughPlugin, ReadReportsACustomDataTooBigToCopyAndLoadsTheRest) {
+TEST_F(SettingsThroughPlugin, ReadKeepsTheRestWhenCustomDataIsTooBigToCopy) {
     ImportHook allocation(plugin_.Module(), "msvcrt.dll", "malloc", &FailingMalloc);
     ImportHook conversion(plugin_.Module(), "kernel32.dll", "MultiByteToWideChar", &WatchedConversion);
     Init(false);
@@ -374,7 +382,7 @@ TEST_F(SettingsThroughPlugin, ReadReportsACustomDataTooBigToCopyAndLoadsTheRest)
 }
 
 // The loader alone, for what Read cannot show: without a node, or on one that is not an object, it loads nothing.
-TEST(SettingsLoader, WithoutAnObjectNodeNothingLoadsAndNothingIsReset) {
+TEST(SettingsLoader, LoadsNothingWithoutAnObjectNode) {
     Json::Value number(5);
     for (NG::JsonComposedSerializer serializer :
          {NG::JsonComposedSerializer(nullptr, ""), NG::JsonComposedSerializer(&number, nullptr)}) {

@@ -11,6 +11,7 @@
 #include "stand_ins/agent/agent_protocol.h"
 #include "stand_ins/agent/agent_server.h"
 #include "stand_ins/vornint/vornint_control.h"
+#include "tests/named_rows.h"
 #include "tests/support/sync/worker_thread.h"
 #include "tests/test_process.h"
 
@@ -45,7 +46,7 @@ struct Notifications : vorn::notification_handler {
 
 }  // namespace
 
-TEST(AgentPipe, BadFramesDropTheirConnectionWithALogLineAndTheAgentServesOn) {
+TEST(AgentPipe, ABadFrameDropsOnlyItsOwnConnection) {
     TempFolder folder;
     CreateDirectoryW(folder.File(L"policies").c_str(), nullptr);
     CreateDirectoryW(folder.File(L"removals").c_str(), nullptr);
@@ -64,18 +65,19 @@ TEST(AgentPipe, BadFramesDropTheirConnectionWithALogLineAndTheAgentServesOn) {
     ASSERT_EQ(good.start_async(), 0);
     ASSERT_TRUE(sync_test::Eventually([&] { return good.is_connected(); }));
 
-    const std::pair<std::string, const char*> frames[] = {
-        {"XXXXXXXXXXXXXXXXXXXXXXXX", "refused: bad frame magic"},
-        {Header(kHello, 0, kMaxPayload + 1), "exceeds the limit"},
-        {Hello().substr(0, 7), "peer closed the pipe inside a frame"},
-        {Header(kEvent, 1, 64) + "partial", "did not complete in time"},
-        {Hello() + Encode(kRunPolicy, 1, "x"), "unexpected frame kind"},
-        {Hello() + Encode(kEvent, 1, "\x01\x02"), "malformed event frame"},
-        {Encode(kCommand, 1, PayloadWriter().I32(1).Text(nullptr).Take()),
-         "the first frame is not a well-formed hello"},
+    const std::pair<const char*, std::string> frames[] = {
+        {"refused: bad frame magic", "XXXXXXXXXXXXXXXXXXXXXXXX"},
+        {"exceeds the limit", Header(kHello, 0, kMaxPayload + 1)},
+        {"peer closed the pipe inside a frame", Hello().substr(0, 7)},
+        {"did not complete in time", Header(kEvent, 1, 64) + "partial"},
+        {"unexpected frame kind", Hello() + Encode(kRunPolicy, 1, "x")},
+        {"malformed event frame", Hello() + Encode(kEvent, 1, "\x01\x02")},
+        {"the first frame is not a well-formed hello",
+         Encode(kCommand, 1, PayloadWriter().I32(1).Text(nullptr).Take())},
     };
-    for (const auto& [bytes, line] : frames) {
-        SCOPED_TRACE(line);
+    ForEachRow(frames, [&](const auto& frame) {
+        const char* line = frame.first;
+        const std::string& bytes = frame.second;
         HANDLE raw = INVALID_HANDLE_VALUE;
         ASSERT_TRUE(sync_test::Eventually([&] {
             raw = CreateFileW(options.pipe_name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
@@ -101,7 +103,7 @@ TEST(AgentPipe, BadFramesDropTheirConnectionWithALogLineAndTheAgentServesOn) {
             }));
             CloseHandle(raw);
         }
-    }
+    });
     EXPECT_GE(agent.Refused(), std::size(frames));
     Reply reply;
     EXPECT_EQ(good.send_command(1, nullptr, &reply, 15000), 0);

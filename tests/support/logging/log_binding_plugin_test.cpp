@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "interfaces/interface_ids.h"
+#include "tests/named_rows.h"
 #include "tests/plugin_loader.h"
 #include "tests/support/logging/log_records.h"
 #include "tests/test_process.h"
@@ -55,22 +56,23 @@ TEST(LogBindingInChild, DISABLED_LogDllAlreadyLoadedByTheHostIsTheOneUsed) {
     EXPECT_EQ(GetModuleHandleW(L"log.dll"), host_loaded) << "the plug-in gave back more than it took";
 }
 
-TEST(LogBindingThroughPlugin, FindsLogDllOnlyWhereTheHostPutItAndGivesItBack) {
+TEST(LogBindingThroughPlugin, BindsOnlyTheLogDllWhereTheHostPutIt) {
     struct Case {
+        const char* name;
         const char* child;
         const wchar_t* log_copy;  // copied into the scratch folder as log.dll, or null
         bool plugin_copy;
     } cases[] = {
-        {"WithoutLogDllBesideThePluginNothingIsLoaded", nullptr, true},
-        {"LogDllBesideThePluginIsBoundUntilUnload", L"log.dll", true},
-        {"LogDllBesideThePluginIsBoundUntilUnload", L"nolog\\log.dll", true},
-        {"LogDllAlreadyLoadedByTheHostIsTheOneUsed", L"log.dll", false},
+        {"none beside the plug-in", "WithoutLogDllBesideThePluginNothingIsLoaded", nullptr, true},
+        {"one beside the plug-in", "LogDllBesideThePluginIsBoundUntilUnload", L"log.dll", true},
+        {"one without its write function beside the plug-in", "LogDllBesideThePluginIsBoundUntilUnload",
+         L"nolog\\log.dll", true},
+        {"one the host loaded", "LogDllAlreadyLoadedByTheHostIsTheOneUsed", L"log.dll", false},
     };
-    for (const Case& c : cases) {
+    ForEachRow(cases, [](const Case& c) {
         TempFolder folder;
         ASSERT_TRUE(!c.plugin_copy || folder.CopyIn(ExecutableFolder() + L"vornplug.dll", L"vornplug.dll"));
         ASSERT_TRUE(c.log_copy == nullptr || folder.CopyIn(ExecutableFolder() + c.log_copy, L"log.dll"));
-        EXPECT_EQ(RunTestInChild((std::string("LogBindingInChild.DISABLED_") + c.child).c_str(), folder.Path()), 0)
-            << c.child << " " << testing::PrintToString(std::wstring(c.log_copy ? c.log_copy : L""));
-    }
+        EXPECT_EQ(RunTestInChild((std::string("LogBindingInChild.DISABLED_") + c.child).c_str(), folder.Path()), 0);
+    });
 }

@@ -6,6 +6,7 @@
 
 #include "support/logging/log_handle.h"
 #include "support/logging/log_message.h"
+#include "tests/named_rows.h"
 #include "tests/plugin_loader.h"
 #include "tests/support/logging/log_records.h"
 #include "tests/test_process.h"
@@ -35,7 +36,7 @@ protected:
 }  // namespace
 
 // %s is wide and %S narrow in a wide format, as log.dll reads them.
-TEST_F(LogBinding, PlainMessagesCarryStepZeroTheirLevelThisModuleAndTheOperation) {
+TEST_F(LogBinding, PlainMessagesCarryTheirWholeRecord) {
     const unsigned int levels[][2] = {{logging::LevelError, 0x04},
                                       {logging::LevelWarning, 0x08},
                                       {logging::LevelTrace, 0x20},
@@ -55,10 +56,10 @@ TEST_F(LogBinding, PlainMessagesCarryStepZeroTheirLevelThisModuleAndTheOperation
     }
 }
 
-TEST_F(LogBinding, TraceScopeBracketsTheOperationAndCutsLongNames) {
+TEST_F(LogBinding, TraceScopeBracketsTheOperationUnderItsCutName) {
     // Name length, then the characters of it kept in the display name (before "()") and in the function name.
     const size_t cases[][3] = {{1, 1, 1}, {257, 257, 257}, {258, 257, 258}, {259, 257, 259}, {300, 257, 259}};
-    for (const auto& c : cases) {
+    ForEachRow(cases, [&](const auto& c) {
         log_.Clear();
         std::wstring name;
         for (size_t i = 0; i < c[0]; ++i) {
@@ -71,18 +72,20 @@ TEST_F(LogBinding, TraceScopeBracketsTheOperationAndCutsLongNames) {
             logging::WriteMessage(logging::LevelTrace, function.c_str(), L"inside");
         }
         const auto writes = Writes();
-        ASSERT_EQ(writes.size(), 3u) << c[0];
-        EXPECT_EQ(writes[0].text, L"-> " + display) << c[0];
+        ASSERT_EQ(writes.size(), 3u);
+        EXPECT_EQ(writes[0].text, L"-> " + display);
         EXPECT_STREQ(writes[1].text, L"inside");
         EXPECT_EQ(std::wstring(writes[2].text).rfind(L"<- " + display + L" [", 0), 0u) << writes[2].text;
         for (int i : {0, 2}) {
             EXPECT_EQ(writes[i].step, i == 0 ? 1 : -1);
             EXPECT_EQ(writes[i].level, 0x20u);
-            EXPECT_EQ(writes[i].function, function) << c[0];
+            EXPECT_EQ(writes[i].function, function);
             EXPECT_EQ(writes[i].module, GetModuleHandleW(nullptr));
         }
-    }
-    log_.Clear();
+    });
+}
+
+TEST_F(LogBinding, TraceScopeExitLineGivesTheElapsedMilliseconds) {
     {
         logging::TraceScope scope(L"Test::Slow");
         Sleep(120);
@@ -93,7 +96,7 @@ TEST_F(LogBinding, TraceScopeBracketsTheOperationAndCutsLongNames) {
     EXPECT_LT(elapsed, 60000);
 }
 
-TEST_F(LogBinding, HandleGivesBackWhatItHoldsAndNothingMore) {
+TEST_F(LogBinding, HandleGivesBackExactlyWhatItHolds) {
     const LONG base = LogHandle::UserCount();
     LogHandle twice;
     EXPECT_EQ(twice.Acquire(), twice.Acquire());
@@ -108,7 +111,7 @@ TEST_F(LogBinding, HandleGivesBackWhatItHoldsAndNothingMore) {
 
 // Nothing else in this executable holds the binder: the first hold builds it, the last destroys it, and a plain
 // message without a hold builds nothing. A trace scope is not gated: each of its lines builds a binder of its own.
-TEST(LogBinder, IsBuiltByTheFirstHoldAndDestroyedByTheLast) {
+TEST(LogBinder, LivesFromTheFirstHoldToTheLastRelease) {
     KeptStandInLog log;
     ASSERT_TRUE(log.Valid());
     ASSERT_EQ(LogHandle::UserCount(), 0);

@@ -55,7 +55,7 @@ void RunThreadsAndCheckTheirLines(const StandInLogApi& log) {
 }  // namespace
 
 // Without a long-lived holder the binder is built and destroyed over and over while others write.
-TEST(LogConcurrency, BinderComingAndGoingUnderLoadStaysBalanced) {
+TEST(LogConcurrency, BinderChurnUnderLoadStaysBalanced) {
     KeptStandInLog log;
     log.Clear();
     RunThreadsAndCheckTheirLines(log);

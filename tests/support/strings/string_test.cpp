@@ -6,6 +6,7 @@
 #include <string>
 
 #include "support/strings/qv_string.h"
+#include "tests/named_rows.h"
 #include "tests/support/strings/test_mem_mgr.h"
 
 using qv::AString;
@@ -40,7 +41,7 @@ std::wstring Text(const WString& s) { return std::wstring(s.GetString(), s.GetLe
 
 }  // namespace
 
-TEST(String, BlockIsLaidOutByteForByteAndGivenBackFromItsFirstGuard) {
+TEST(String, BlockLayoutMatchesTheHostsByteForByte) {
     Recorder().calls.clear();
     const void* block = nullptr;
     {
@@ -80,23 +81,27 @@ TEST(String, CapacityFollowsTheGrowthRule) {
     const size_t cases[][3] = {{0, 3, 64},         {0, 0, 64},         {0, 65, 65},        {64, 64, 64},
                                {64, 65, 128},      {64, 100, 128},     {100, 300, 300},    {1000, 1001, 2000},
                                {1024, 1025, 2048}, {2048, 5000, 5000}, {2048, 2100, 3072}, {3072, 10, 3072}};
-    for (const auto& c : cases) {
+    ForEachRow(cases, [](const auto& c) {
         WString s;
         ASSERT_TRUE(c[0] == 0 || s.Reserve(c[0]));
         const std::wstring text(c[1], L'q');
         ASSERT_TRUE(s.Assign(text.c_str(), text.size()));
-        EXPECT_EQ(s.GetCapacity(), c[2]) << c[0] << " then " << c[1];
+        EXPECT_EQ(s.GetCapacity(), c[2]);
         EXPECT_EQ(Text(s), text);
-    }
+    });
 }
 
-TEST(String, WithoutBufferReadsAsEmptyAndNullAssignmentGivesAFirstBuffer) {
+TEST(String, WithoutABufferReadsAsEmpty) {
     WString none;
     EXPECT_STREQ(none.GetString(), L"");
     EXPECT_EQ(none.GetCapacity(), 0u);
     EXPECT_EQ(none.GetBuffer(), nullptr);
     EXPECT_FALSE(none.HasBuffer());
     EXPECT_EQ(AString().c_str()[0], '\0');
+}
+
+TEST(String, NullAssignmentLeavesAnEmptyBuffer) {
+    WString none;
     none = static_cast<const wchar_t*>(nullptr);
     EXPECT_EQ(none.GetCapacity(), 64u);
     EXPECT_EQ(none, L"");
@@ -110,7 +115,7 @@ TEST(String, WithoutBufferReadsAsEmptyAndNullAssignmentGivesAFirstBuffer) {
     EXPECT_EQ(WString(64).GetCapacity(), 64u);
 }
 
-TEST(String, AssignmentsCopyDeeplyAndSurviveTheirOwnText) {
+TEST(String, AssignmentCopiesDeeplyEvenFromItsOwnText) {
     WString original(L"prefix-tail");
     WString copy(original);
     copy.GetBuffer()[0] = L'P';
@@ -133,7 +138,7 @@ TEST(String, AssignmentsCopyDeeplyAndSurviveTheirOwnText) {
     EXPECT_FALSE(WString(WString()).HasBuffer());
 }
 
-TEST(String, MoveTakesTheBufferFromTheSameManagerAndCopiesFromAnother) {
+TEST(String, MoveTakesTheBufferOnlyFromTheSameManager) {
     RecordedWString target(L"old");
     RecordedWString source(L"new");
     const void* old_block = BlockOf(target);
@@ -158,7 +163,7 @@ TEST(String, MoveTakesTheBufferFromTheSameManagerAndCopiesFromAnother) {
     EXPECT_TRUE(WString(std::move(foreign)).HasBuffer() && foreign.HasBuffer());
 }
 
-TEST(String, ReserveThatCannotGetMemoryLeavesTheStringAndFallsBackToAllocate) {
+TEST(String, ReserveKeepsTheTextWhenMemoryIsShort) {
     RecordingMemMgr manager;
     WString s(&manager, 64);
     ASSERT_TRUE(s.Assign(L"carried over", 12));
@@ -179,14 +184,16 @@ TEST(String, ReserveThatCannotGetMemoryLeavesTheStringAndFallsBackToAllocate) {
     EXPECT_EQ(s.GetCapacity(), 500u);
     EXPECT_EQ(s, L"carried over");
     EXPECT_FALSE(WString(&manager, 64).HasBuffer());
+}
 
+TEST(String, ReserveBelowTheLengthCutsTheText) {
     WString cut(L"abcdefgh");
     ASSERT_TRUE(cut.Reserve(3));
     EXPECT_EQ(cut, L"abc");
     EXPECT_EQ(cut.GetCapacity(), 3u);
 }
 
-TEST(String, AppendConcatenationEqualitySetLengthAndFormat) {
+TEST(String, AppendTakesAtMostTheGivenLength) {
     WString s;
     s.Append(L"one");
     s.Append(nullptr, 5);
@@ -194,22 +201,32 @@ TEST(String, AppendConcatenationEqualitySetLengthAndFormat) {
     const std::wstring chunk(1500, L'c');
     s.Append(chunk.c_str(), chunk.size());
     EXPECT_EQ(Text(s), L"one, two" + chunk);
+}
+
+TEST(String, ConcatenationJoinsBothTexts) {
     const WString left(L"left "), right(L"right");
     EXPECT_EQ(left + right, L"left right");
     EXPECT_EQ(WString() + right, L"right");
+}
+
+TEST(String, EqualityComparesEveryCharacter) {
     WString with_nul;
     ASSERT_TRUE(with_nul.Assign(L"ab\0c", 4));
     EXPECT_NE(with_nul, WString(L"ab"));
     EXPECT_NE(WString(L"x"), WString(L"y"));
     EXPECT_EQ(WString(), static_cast<const wchar_t*>(nullptr));
+}
 
+TEST(String, SetLengthMeasuresOrCutsTheText) {
     AString written(64);
     std::strcpy(written.GetBuffer(), "written");
     written.SetLength(AString::npos);
     EXPECT_EQ(written.GetLength(), 7u);
     written.SetLength(5);
     EXPECT_EQ(written, "writt");
+}
 
+TEST(String, FormatReplacesTheOldText) {
     auto format = [](auto... args) {
         AString f("old text");
         f.Format(args...);

@@ -92,7 +92,7 @@ std::vector<typename Walkable::Subscriber*> WalkByHand(Walkable& event) {
 }  // namespace
 
 // Each case: "+n" adds and "-n" removes subscriber n, "!" marks a step refused with 1627; then the walk's order.
-TEST(SubscriberList, KeepsOrderAndRefusesDuplicatesAndAbsentees) {
+TEST(SubscriberList, KeepsOrderAddedWhileRefusingDuplicatesOrAbsentees) {
     const std::pair<const char*, const char*> cases[] = {
         {"-0!", ""},
         {"+2 +0 +1", "2 0 1"},

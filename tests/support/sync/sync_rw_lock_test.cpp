@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "support/fail_fast.h"
+#include "tests/named_rows.h"
 #include "tests/test_process.h"
 #include "worker_thread.h"
 
@@ -47,13 +48,12 @@ bool IsFree(const CSyncRWLock& lock) {
 
 }  // namespace
 
-TEST(SyncRWLock, AdmitsAndHoldsOffThreadsAsEachScenarioSays) {
-    for (const auto& [name, steps] : kScenarios) {
-        SCOPED_TRACE(name);
+TEST(SyncRWLock, AdmitsThreadsAsEachScenarioSays) {
+    ForEachRow(kScenarios, [](const auto& scenario) {
         CSyncRWLock lock;
         WorkerThread threads[3];
         std::shared_ptr<sync_test::Completion> pending[3];
-        std::istringstream in(steps);
+        std::istringstream in(scenario.second);
         for (std::string step; in >> step;) {
             SCOPED_TRACE(step);
             const int t = step[0] - '0';
@@ -80,12 +80,15 @@ TEST(SyncRWLock, AdmitsAndHoldsOffThreadsAsEachScenarioSays) {
             }
         }
         EXPECT_TRUE(IsFree(lock));
-    }
+    });
 }
 
 // More waiting readers than the reader table holds inline must still all be recorded after their wait.
-TEST(SyncRWLock, WaitingReadersGetInTogetherWhenTheWriterLeavesAndEachHoldsOffTheNextWriter) {
-    for (int count : {3, 12}) {
+TEST(SyncRWLock, WaitingReadersGetInTogetherWhenTheWriterLeaves) {
+    const std::pair<const char*, int> readers_waiting[] = {{"fewer than the table holds inline", 3},
+                                                           {"more than the table holds inline", 12}};
+    ForEachRow(readers_waiting, [](const auto& row) {
+        const int count = row.second;
         CSyncRWLock lock;
         WorkerThread writer;
         std::vector<std::unique_ptr<WorkerThread>> readers;
@@ -97,7 +100,7 @@ TEST(SyncRWLock, WaitingReadersGetInTogetherWhenTheWriterLeavesAndEachHoldsOffTh
         }
         ASSERT_TRUE(Eventually([&] { return lock.Snapshot().waitingReaders == static_cast<unsigned long>(count); }));
         ASSERT_TRUE(writer.Run([&] { lock.WriteUnlock(0); }));
-        ASSERT_TRUE(sync_test::AllWithin(reads)) << count << " readers";
+        ASSERT_TRUE(sync_test::AllWithin(reads));
         auto written = writer.Post([&] { lock.WriteLock(0); });
         ASSERT_TRUE(Eventually([&] { return lock.Snapshot().waitingWriters == 1; }));
         for (auto& reader : readers) {
@@ -107,7 +110,7 @@ TEST(SyncRWLock, WaitingReadersGetInTogetherWhenTheWriterLeavesAndEachHoldsOffTh
         EXPECT_TRUE(written->WaitFor(kFinishes));
         ASSERT_TRUE(writer.Run([&] { lock.WriteUnlock(0); }));
         EXPECT_TRUE(IsFree(lock));
-    }
+    });
 }
 
 // Twenty threads reading twice each, released from first to last: one release does not let a thread go, and
