@@ -3,12 +3,25 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "support/strings/utf8.h"
 
 namespace {
 
 bool IsSeparator(char c) { return c == '/' || c == '\\'; }
+
+// The decimal text of a node the library classes as a 32-bit integer, signed or unsigned; false for other nodes.
+bool IntegerText(const Json::Value& node, char (&text)[20]) {
+    if (node.isInt()) {
+        std::snprintf(text, sizeof text, "%d", node.asInt());
+    } else if (node.isUInt()) {
+        std::snprintf(text, sizeof text, "%u", node.asUInt());
+    } else {
+        return false;
+    }
+    return true;
+}
 
 }  // namespace
 
@@ -63,10 +76,16 @@ Json::Value* JsonFindNode(Json::Value* root, const char* path, bool create) {
                 }
                 *node = Json::Value();
             }
-            if (!create && !node->isMember(name)) {
-                return nullptr;
+            if (create) {
+                node = &(*node)[name];
+            } else {
+                // One lookup per segment; a read-only walk never adds the member.
+                const Json::Value* member = node->find(name.data(), name.data() + name.size());
+                if (member == nullptr) {
+                    return nullptr;
+                }
+                node = const_cast<Json::Value*>(member);
             }
-            node = &(*node)[name];
         }
         if (index >= 0) {
             const auto i = static_cast<Json::ArrayIndex>(index);
@@ -103,11 +122,7 @@ bool JsonReadString(std::string& out, const Json::Value* root, const char* path)
         return true;
     }
     char text[20];
-    if (node->isInt()) {
-        std::snprintf(text, sizeof text, "%d", node->asInt());
-    } else if (node->isUInt()) {
-        std::snprintf(text, sizeof text, "%u", node->asUInt());
-    } else {
+    if (!IntegerText(*node, text)) {
         return false;
     }
     out = text;
@@ -127,11 +142,18 @@ bool JsonReadWString(std::wstring& out, const Json::Value* root, const char* pat
 
 bool JsonReadStringT(qv::WString& out, const Json::Value* root, const char* path) {
     out = L"";
-    std::wstring wide;
-    if (!JsonReadWString(wide, root, path)) {
+    const Json::Value* node = JsonFindNode(root, path);
+    if (node == nullptr) {
         return false;
     }
-    out = wide.c_str();
+    // Converted straight from the node (or the integer's digits) into out: the same text, up to its first NUL, as
+    // through JsonReadString and a wide copy.
+    char digits[20];
+    const char* text = node->isString() ? node->asCString() : IntegerText(*node, digits) ? digits : nullptr;
+    if (text == nullptr) {
+        return false;
+    }
+    qv::AssignFromUtf8(out, text);
     return true;
 }
 
@@ -139,10 +161,10 @@ bool JsonParse(Json::Value& out, const char* text) {
     if (text == nullptr) {
         return false;
     }
-    const std::string copy(text);
     try {
+        // Read in place: the reader copies what it keeps into the document, so the text needs no copy of its own.
         Json::Reader reader;
-        return reader.parse(copy, out, true);
+        return reader.parse(text, text + std::strlen(text), out, true);
     } catch (const Json::Exception&) {
         // The reader throws for a text nested past its limit: a refusal like any other. Running out of memory
         // is no verdict on the text and reaches the caller.

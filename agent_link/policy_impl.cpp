@@ -50,7 +50,7 @@ unsigned long PolicyImpl::Parse(const char* text) {
     }
     // An empty array gains a null element here, so an empty payload reads as the text of JSON null.
     const std::string styled = files[0].toStyledString();
-    content_ = qv::FromUtf8(styled.c_str());
+    qv::AssignFromUtf8(content_, styled.c_str());
     return ERROR_SUCCESS;
 }
 

@@ -7,7 +7,11 @@
 #include <memory>
 
 #include "stand_ins/agent/agent_clock.h"
-#include "stand_ins/agent/agent_files.h"
+#include "equipment/files.h"
+#include "equipment/text.h"
+
+using equipment::AppendToFile;
+using equipment::ToUtf8;
 
 namespace vorn_agent {
 

@@ -31,7 +31,7 @@ public:
     unsigned long Failures() const { return failures_; }
 
 private:
-    std::mutex mutex_;  // one append at a time (agent_files.h)
+    std::mutex mutex_;  // one append at a time (equipment/files.h)
     std::wstring path_;
     std::atomic<unsigned long> failures_{0};
 };

@@ -6,7 +6,9 @@
 #include <cstdarg>
 #include <cstdio>
 
-#include "stand_ins/agent/agent_files.h"
+#include "equipment/files.h"
+
+using equipment::AppendToFile;
 
 namespace vorn_agent {
 

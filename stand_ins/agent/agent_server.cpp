@@ -5,7 +5,9 @@
 
 #include <cstdio>
 
-#include "stand_ins/agent/agent_files.h"
+#include "equipment/text.h"
+
+using equipment::ToUtf8;
 
 namespace vorn_agent {
 

@@ -5,8 +5,16 @@
 
 #include <memory>
 
-#include "stand_ins/agent/agent_files.h"
+#include "equipment/files.h"
+#include "equipment/folders.h"
+#include "equipment/text.h"
 #include "stand_ins/agent/agent_protocol.h"
+
+using equipment::AppendToFile;
+using equipment::ListFiles;
+using equipment::ReadWholeFile;
+using equipment::ReplaceFileAtomically;
+using equipment::ToUtf8;
 
 namespace vorn_agent {
 

@@ -8,8 +8,13 @@
 #include <cstdio>
 #include <memory>
 
-#include "stand_ins/agent/agent_files.h"
+#include "equipment/files.h"
+#include "equipment/text.h"
 #include "stand_ins/agent/agent_protocol.h"
+
+using equipment::FromUtf8;
+using equipment::ReadWholeFile;
+using equipment::ToUtf8;
 
 namespace vorn_agent {
 

@@ -7,9 +7,22 @@
 #include <mutex>
 #include <string>
 
-#include "stand_ins/agent/agent_files.h"
+#include "equipment/environment.h"
+#include "equipment/files.h"
+#include "equipment/folders.h"
+#include "equipment/processes.h"
+#include "equipment/text.h"
 #include "stand_ins/agent/agent_server.h"
 #include "stand_ins/agent/scenario_runner.h"
+
+using equipment::EnvironmentValue;
+using equipment::FileExists;
+using equipment::FolderOf;
+using equipment::FromUtf8;
+using equipment::ModuleHolding;
+using equipment::ModulePath;
+using equipment::ReadWholeFile;
+using equipment::ToUtf8;
 
 namespace {
 
@@ -29,21 +42,10 @@ vorn_agent::ScenarioRunner& Runner() {
     return *runner;
 }
 
-std::wstring Environment(const wchar_t* name) {
-    wchar_t value[MAX_PATH * 2];
-    const DWORD length = GetEnvironmentVariableW(name, value, MAX_PATH * 2);
-    return length > 0 && length < MAX_PATH * 2 ? std::wstring(value, length) : std::wstring();
-}
-
+// The folder of the module that links the agent, without its trailing backslash.
 std::wstring ModuleFolder() {
-    HMODULE module = nullptr;
-    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                       reinterpret_cast<LPCWSTR>(&ModuleFolder), &module);
-    wchar_t path[MAX_PATH];
-    const DWORD length = GetModuleFileNameW(module, path, MAX_PATH);
-    std::wstring folder(path, length < MAX_PATH ? length : 0);
-    const size_t slash = folder.find_last_of(L"\\/");
-    return slash == std::wstring::npos ? std::wstring() : folder.substr(0, slash);
+    const std::wstring folder = FolderOf(ModulePath(ModuleHolding(reinterpret_cast<const void*>(&ModuleFolder))));
+    return folder.empty() ? folder : folder.substr(0, folder.size() - 1);
 }
 
 std::wstring Trimmed(const std::wstring& text) {
@@ -56,10 +58,10 @@ std::wstring Trimmed(const std::wstring& text) {
 void ReadDirectionsFile(std::wstring& state_dir, std::wstring& pipe_name) {
     const std::wstring folder = ModuleFolder();
     std::string text;
-    if (folder.empty() || vorn_agent::ReadWholeFile(folder + L"\\vorn_agent_dir.txt", 4096, text) != 0) {
+    if (folder.empty() || ReadWholeFile(folder + L"\\vorn_agent_dir.txt", 4096, text) != 0) {
         return;
     }
-    const std::wstring wide = vorn_agent::FromUtf8(text);
+    const std::wstring wide = FromUtf8(text);
     const size_t end = wide.find(L'\n');
     state_dir = Trimmed(wide.substr(0, end));
     pipe_name = end == std::wstring::npos ? std::wstring() : Trimmed(wide.substr(end + 1));
@@ -69,13 +71,11 @@ void ReadDirectionsFile(std::wstring& state_dir, std::wstring& pipe_name) {
     }
 }
 
-bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
 // The scenario the agent plays: the file VORN_AGENT_SCENARIO names, else scenario.json in the state folder, else
 // none. A scenario that does not load keeps the agent from starting; why goes to its log and to stderr.
 DWORD ChooseScenario(const std::wstring& state_dir, vorn_agent::Scenario& scenario) {
-    std::wstring path = Environment(L"VORN_AGENT_SCENARIO");
-    if (path.empty() && Exists(state_dir + L"\\scenario.json")) {
+    std::wstring path = EnvironmentValue(L"VORN_AGENT_SCENARIO");
+    if (path.empty() && FileExists(state_dir + L"\\scenario.json")) {
         path = state_dir + L"\\scenario.json";
     }
     std::string error;
@@ -84,8 +84,8 @@ DWORD ChooseScenario(const std::wstring& state_dir, vorn_agent::Scenario& scenar
     }
     vorn_agent::AgentLog log;
     log.Open(state_dir + L"\\agent.log");
-    log.Write("%s; the agent does not start (%s)", error.c_str(), vorn_agent::ToUtf8(path).c_str());
-    fprintf(stderr, "vorn-agent: %s; the agent does not start (%s)\n", error.c_str(), vorn_agent::ToUtf8(path).c_str());
+    log.Write("%s; the agent does not start (%s)", error.c_str(), ToUtf8(path).c_str());
+    fprintf(stderr, "vorn-agent: %s; the agent does not start (%s)\n", error.c_str(), ToUtf8(path).c_str());
     fflush(stderr);
     return ERROR_INVALID_DATA;
 }
@@ -98,12 +98,12 @@ extern "C" unsigned long vorn_agent_start_on(const wchar_t* state_dir, const wch
     std::wstring file_pipe;
     ReadDirectionsFile(file_dir, file_pipe);
     options.state_dir =
-        state_dir != nullptr && *state_dir != L'\0' ? std::wstring(state_dir) : Environment(L"VORN_AGENT_DIR");
+        state_dir != nullptr && *state_dir != L'\0' ? std::wstring(state_dir) : EnvironmentValue(L"VORN_AGENT_DIR");
     if (options.state_dir.empty()) {
         options.state_dir = file_dir;
     }
     options.pipe_name =
-        pipe_name != nullptr && *pipe_name != L'\0' ? std::wstring(pipe_name) : Environment(L"VORN_AGENT_PIPE");
+        pipe_name != nullptr && *pipe_name != L'\0' ? std::wstring(pipe_name) : EnvironmentValue(L"VORN_AGENT_PIPE");
     if (options.pipe_name.empty()) {
         options.pipe_name = file_pipe.empty() ? std::wstring(vorn_agent::kDefaultPipeName) : file_pipe;
     }
@@ -112,7 +112,7 @@ extern "C" unsigned long vorn_agent_start_on(const wchar_t* state_dir, const wch
         return ERROR_ALREADY_EXISTS;
     }
     vorn_agent::Scenario scenario;
-    if (Exists(options.state_dir)) {
+    if (FileExists(options.state_dir)) {
         const DWORD loaded = ChooseScenario(options.state_dir, scenario);
         if (loaded != ERROR_SUCCESS) {
             return loaded;

@@ -13,6 +13,11 @@
 #include <string>
 #include <vector>
 
+#include "equipment/environment.h"
+#include "equipment/files.h"
+#include "equipment/folders.h"
+#include "equipment/processes.h"
+#include "equipment/text.h"
 #include "support/unique_resource.h"
 
 namespace {
@@ -35,20 +40,6 @@ std::map<DWORD, int> g_depth;
 
 std::atomic<long> g_write_calls{0};
 std::atomic<int> g_recording{1};
-
-std::wstring Widen(const char* text) {
-    if (text == nullptr) {
-        return std::wstring();
-    }
-    int chars = MultiByteToWideChar(CP_UTF8, 0, text, -1, nullptr, 0);
-    if (chars <= 1) {
-        return std::wstring();
-    }
-    std::wstring wide(static_cast<size_t>(chars), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text, -1, &wide[0], chars);
-    wide.resize(static_cast<size_t>(chars) - 1);
-    return wide;
-}
 
 std::wstring Format(const wchar_t* format, va_list args) {
     if (format == nullptr) {
@@ -107,12 +98,8 @@ std::wstring LevelName(unsigned int level) {
 }
 
 std::wstring ModuleName(HMODULE module) {
-    wchar_t path[MAX_PATH] = {};
-    if (module == nullptr || GetModuleFileNameW(module, path, MAX_PATH) == 0) {
-        return L"?";
-    }
-    const wchar_t* slash = wcsrchr(path, L'\\');
-    return slash != nullptr ? slash + 1 : path;
+    const std::wstring path = equipment::ModulePath(module);
+    return path.empty() ? L"?" : path.substr(equipment::FolderOf(path).size());
 }
 
 // One line for a person following the run: time, thread, then the call, indented by the thread's depth.
@@ -143,32 +130,6 @@ std::wstring FileLine(const Record& r, int depth) {
     return line;
 }
 
-// The file named by VORN_LOG_FILE, read at every record so that a test may switch it on and off; empty
-// when there is none.
-std::wstring LogFilePath() {
-    wchar_t path[MAX_PATH] = {};
-    DWORD chars = GetEnvironmentVariableW(L"VORN_LOG_FILE", path, MAX_PATH);
-    return chars == 0 || chars >= MAX_PATH ? std::wstring() : std::wstring(path);
-}
-
-void AppendToFile(const std::wstring& path, const std::wstring& line) {
-    HANDLE raw = CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                             FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (raw == INVALID_HANDLE_VALUE) {
-        return;
-    }
-    qv::UniqueHandle file(raw);
-    int bytes =
-        WideCharToMultiByte(CP_UTF8, 0, line.data(), static_cast<int>(line.size()), nullptr, 0, nullptr, nullptr);
-    if (bytes <= 0) {
-        return;
-    }
-    std::string utf8(static_cast<size_t>(bytes), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, line.data(), static_cast<int>(line.size()), &utf8[0], bytes, nullptr, nullptr);
-    DWORD written = 0;
-    WriteFile(file.get(), utf8.data(), static_cast<DWORD>(utf8.size()), &written, nullptr);
-}
-
 void Keep(Record record) {
     record.thread = GetCurrentThreadId();
     qv::CriticalSectionGuard guard(g_lock);
@@ -176,9 +137,10 @@ void Keep(Record record) {
     if (record.step < 0) {
         depth = depth + record.step < 0 ? 0 : depth + record.step;
     }
-    const std::wstring file = LogFilePath();
+    // Read at every record, so that a test may switch the file on and off.
+    const std::wstring file = equipment::EnvironmentValue(L"VORN_LOG_FILE");
     if (!file.empty()) {
-        AppendToFile(file, FileLine(record, depth));
+        equipment::AppendToFile(file, equipment::ToUtf8(FileLine(record, depth)));
     }
     if (record.step > 0) {
         depth += record.step;
@@ -206,7 +168,9 @@ extern "C" {
 void LogInit() { KeepCall(StandInLogCallInit); }
 void LogDeinit() { KeepCall(StandInLogCallDeinit); }
 void LogUninitDeskMetrics() { KeepCall(StandInLogCallUninitDeskMetrics); }
-void LogRemoveModule(const char* text) { KeepCall(StandInLogCallRemoveModule, L"", Widen(text)); }
+void LogRemoveModule(const char* text) {
+    KeepCall(StandInLogCallRemoveModule, L"", text != nullptr ? equipment::FromUtf8(text) : std::wstring());
+}
 
 HRESULT LogWrite(short step, const unsigned int* level, HMODULE module, const wchar_t* function, const wchar_t* format,
                  va_list args) {

@@ -3,24 +3,18 @@
 // test sees whether, and from where, a process loaded it.
 #include <windows.h>
 
+#include "equipment/environment.h"
+#include "equipment/files.h"
+#include "equipment/processes.h"
+#include "equipment/text.h"
+
 extern "C" BOOL WINAPI DllMain(HINSTANCE self, DWORD reason, LPVOID) {
     if (reason != DLL_PROCESS_ATTACH) {
         return TRUE;
     }
-    wchar_t mark[MAX_PATH] = {};
-    const DWORD length = GetEnvironmentVariableW(L"VORN_PLANTED_MARK", mark, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) {
-        return TRUE;
-    }
-    char line[MAX_PATH + 1] = {};
-    DWORD size = GetModuleFileNameA(self, line, MAX_PATH);
-    line[size++] = '\n';
-    HANDLE file = CreateFileW(mark, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file != INVALID_HANDLE_VALUE) {
-        DWORD written = 0;
-        WriteFile(file, line, size, &written, nullptr);
-        CloseHandle(file);
+    const std::wstring mark = equipment::EnvironmentValue(L"VORN_PLANTED_MARK");
+    if (!mark.empty()) {
+        equipment::AppendToFile(mark, equipment::ToUtf8(equipment::ModulePath(self)) + "\n");
     }
     return TRUE;
 }

@@ -9,33 +9,23 @@
 #include <cwchar>
 #include <string>
 
+#include "equipment/environment.h"
+#include "equipment/files.h"
+#include "equipment/processes.h"
+#include "equipment/text.h"
 #include "stand_ins/agent/vorn_agent.h"
 #include "support/unique_resource.h"
+
+using equipment::AppendToFile;
+using equipment::EnvironmentValue;
+using equipment::ExecutablePath;
+using equipment::ToUtf8;
 
 namespace {
 
 constexpr wchar_t kServiceName[] = L"VornHostService";
 constexpr wchar_t kRecordVariable[] = L"VORN_SERVICE_RECORD";
 constexpr wchar_t kExitCodeVariable[] = L"VORN_SERVICE_EXIT_CODE";
-
-// Empty when the variable is not set.
-std::wstring EnvironmentValue(const wchar_t* name) {
-    std::wstring value(256, L'\0');
-    DWORD length = GetEnvironmentVariableW(name, value.data(), static_cast<DWORD>(value.size()));
-    if (length >= value.size()) {
-        value.resize(length);
-        length = GetEnvironmentVariableW(name, value.data(), static_cast<DWORD>(value.size()));
-    }
-    value.resize(length < value.size() ? length : 0);
-    return value;
-}
-
-std::wstring ModulePath() {
-    std::wstring path(32768, L'\0');
-    const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    path.resize(length);
-    return path;
-}
 
 std::wstring CurrentDirectory() {
     std::wstring path(32768, L'\0');
@@ -44,33 +34,14 @@ std::wstring CurrentDirectory() {
     return path;
 }
 
-std::string ToUtf8(const std::wstring& text) {
-    if (text.empty()) {
-        return {};
-    }
-    const int size =
-        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-    std::string out(size > 0 ? size : 0, '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size, nullptr, nullptr);
-    return out;
-}
-
 // One line per run, tab-separated, UTF-8. A single append-mode write keeps lines whole when runs overlap.
 void RecordRun() {
     const std::wstring file = EnvironmentValue(kRecordVariable);
     if (file.empty()) {
         return;
     }
-    const std::string line =
-        ToUtf8(ModulePath()) + '\t' + ToUtf8(GetCommandLineW()) + '\t' + ToUtf8(CurrentDirectory()) + '\n';
-    const HANDLE opened = CreateFileW(file.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                      OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (opened == INVALID_HANDLE_VALUE) {
-        return;
-    }
-    qv::UniqueHandle out(opened);
-    DWORD written = 0;
-    WriteFile(out.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+    AppendToFile(
+        file, ToUtf8(ExecutablePath()) + '\t' + ToUtf8(GetCommandLineW()) + '\t' + ToUtf8(CurrentDirectory()) + '\n');
 }
 
 bool ScriptedExitCode(DWORD* code) {
@@ -88,7 +59,7 @@ bool ScriptedExitCode(DWORD* code) {
 }
 
 DWORD Install() {
-    const std::wstring binary = L"\"" + ModulePath() + L"\"";
+    const std::wstring binary = L"\"" + ExecutablePath() + L"\"";
     qv::UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CREATE_SERVICE));
     if (!manager) {
         return GetLastError();

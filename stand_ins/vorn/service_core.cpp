@@ -1,6 +1,8 @@
 // The stand-in's agent service state.
 #include "stand_ins/vorn/service_core.h"
 
+#include <windows.h>
+
 #include <utility>
 
 #include "stand_ins/agent/vorn_agent.h"
@@ -8,12 +10,12 @@
 namespace vorn_stand_in {
 
 void ServiceCore::SetInitialLogSettings(LogSettings settings) {
-    qv::CriticalSectionGuard guard(lock_);
+    std::lock_guard<std::mutex> lock(mutex_);
     initial_settings_ = std::move(settings);
 }
 
 void ServiceCore::StartAsync() {
-    qv::CriticalSectionGuard guard(lock_);
+    std::lock_guard<std::mutex> lock(mutex_);
     running_ = true;
     // The simulated agent serves when a state folder is named (VORN_AGENT_DIR or vorn_agent_dir.txt beside
     // vorn.dll); without one the service only records that it runs.
@@ -21,7 +23,7 @@ void ServiceCore::StartAsync() {
 }
 
 void ServiceCore::Stop() {
-    qv::CriticalSectionGuard guard(lock_);
+    std::lock_guard<std::mutex> lock(mutex_);
     running_ = false;
     if (agent_started_) {
         vorn_agent_stop();
@@ -30,13 +32,13 @@ void ServiceCore::Stop() {
 }
 
 bool ServiceCore::Running() {
-    qv::CriticalSectionGuard guard(lock_);
+    std::lock_guard<std::mutex> lock(mutex_);
     return running_;
 }
 
-ServiceCore& Core() {
-    static ServiceCore core;
-    return core;
+ServiceCore& ServiceCore::Instance() {
+    static ServiceCore* core = new ServiceCore();
+    return *core;
 }
 
 }  // namespace vorn_stand_in

@@ -1,9 +1,8 @@
 // The stand-in's agent service: what vorn::vorn_service does, apart from being recorded.
 #pragma once
 
+#include <mutex>
 #include <string>
-
-#include "support/unique_resource.h"
 
 namespace vorn_stand_in {
 
@@ -18,18 +17,21 @@ struct LogSettings {
 // process, so the recorder never has to know about it.
 class ServiceCore {
 public:
+    // Never destroyed, as the recorder.
+    static ServiceCore& Instance();
+
     void SetInitialLogSettings(LogSettings settings);
     void StartAsync();
     void Stop();
     bool Running();
 
 private:
-    qv::CriticalSection lock_;
+    ServiceCore() = default;
+
+    std::mutex mutex_;
     LogSettings initial_settings_;
     bool running_ = false;
     bool agent_started_ = false;
 };
-
-ServiceCore& Core();
 
 }  // namespace vorn_stand_in

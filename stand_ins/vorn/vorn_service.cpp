@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-#include "stand_ins/vorn/call_recorder.h"
+#include "stand_ins/vorn/recorder.h"
 #include "stand_ins/vorn/service_core.h"
 
 namespace {
@@ -23,26 +23,26 @@ namespace vorn {
 void vorn_service::set_initial_log_config(const char* level, const char* log_dir, int max_size, int max_files,
                                           const char* reserved) {
     vorn_stand_in::LogConfigRecord record{CopyText(level), CopyText(log_dir), max_size, max_files, CopyText(reserved)};
-    vorn_stand_in::Core().SetInitialLogSettings(
+    vorn_stand_in::ServiceCore::Instance().SetInitialLogSettings(
         {record.level.value_or(std::string()), record.log_dir.value_or(std::string()), max_size, max_files});
-    vorn_stand_in::Recorder().RecordLogConfig(std::move(record));
+    vorn_stand_in::Recorder::Instance().RecordLogConfig(std::move(record));
 }
 
 vorn_service& vorn_service::instance() {
-    vorn_stand_in::Recorder().Record(VORN_CALL_INSTANCE);
+    vorn_stand_in::Recorder::Instance().Record(VORN_CALL_INSTANCE);
     // Never destroyed, as in the agent: the host may still hold the reference while the process ends.
     static vorn_service* const service = new vorn_service();
     return *service;
 }
 
 void vorn_service::start_async() {
-    vorn_stand_in::Recorder().Record(VORN_CALL_START_ASYNC);
-    vorn_stand_in::Core().StartAsync();
+    vorn_stand_in::Recorder::Instance().Record(VORN_CALL_START_ASYNC);
+    vorn_stand_in::ServiceCore::Instance().StartAsync();
 }
 
 void vorn_service::stop() {
-    vorn_stand_in::Recorder().Record(VORN_CALL_STOP);
-    vorn_stand_in::Core().Stop();
+    vorn_stand_in::Recorder::Instance().Record(VORN_CALL_STOP);
+    vorn_stand_in::ServiceCore::Instance().Stop();
 }
 
 }  // namespace vorn

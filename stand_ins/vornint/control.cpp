@@ -3,7 +3,7 @@
 
 #include <windows.h>
 
-#include "stand_ins/vornint/agent_link.h"
+#include "stand_ins/vornint/agent_connection.h"
 #include "stand_ins/vornint/delivery_queue.h"
 #include "stand_ins/vornint/recorder.h"
 

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "equipment/environment.h"
+
 namespace vornint {
 
 namespace {
@@ -20,11 +22,7 @@ void CopyText(const std::string& source, char* target, size_t capacity) {
 }
 
 // False under VORNINT_RECORD=off.
-bool RecordingWanted() {
-    wchar_t value[8] = {};
-    const DWORD length = GetEnvironmentVariableW(L"VORNINT_RECORD", value, 8);
-    return !(length > 0 && length < 8 && _wcsicmp(value, L"off") == 0);
-}
+bool RecordingWanted() { return !equipment::EnvironmentSays(L"VORNINT_RECORD", L"off"); }
 
 }  // namespace
 

@@ -11,7 +11,7 @@
 #include <memory>
 #include <string>
 
-#include "stand_ins/vornint/agent_link.h"
+#include "stand_ins/vornint/agent_connection.h"
 #include "stand_ins/vornint/delivery_queue.h"
 #include "stand_ins/vornint/recorder.h"
 
@@ -20,8 +20,8 @@ namespace vorn {
 struct vorn_comm_client::state {
     vornint::ClientKey key;
     std::shared_ptr<vornint::DeliveryQueue> queue = std::make_shared<vornint::DeliveryQueue>();
-    std::atomic<bool> stopped{false};          // stop has returned and start_async did not follow
-    std::unique_ptr<vornint::AgentLink> link;  // the connected mode's while started
+    std::atomic<bool> stopped{false};                      // stop has returned and start_async did not follow
+    std::unique_ptr<vornint::AgentConnection> connection;  // the connected mode's while started
     bool connected_mode = false;
     std::wstring pipe_name;
     int number = 0;
@@ -49,14 +49,14 @@ vorn_comm_client::vorn_comm_client(int client_number, const char* name) : state_
     state_->name = name != nullptr ? name : "";
     state_->connected_mode = vornint::ConnectedModeChosen(state_->pipe_name);
     if (state_->connected_mode) {
-        state_->link = std::make_unique<vornint::AgentLink>(state_->pipe_name, state_->queue);
+        state_->connection = std::make_unique<vornint::AgentConnection>(state_->pipe_name, state_->queue);
     }
 }
 
 vorn_comm_client::~vorn_comm_client() {
     // Without stop the delivery threads still run and may be inside a callback; they end here all the same.
-    if (state_->link) {
-        state_->link->Stop();
+    if (state_->connection) {
+        state_->connection->Stop();
     }
     const vornint::DeliveryQueue::Ended ended = state_->queue ? state_->queue->End() : vornint::DeliveryQueue::Ended{};
     vornint_entry entry = Entry(VORNINT_DESTROYED);
@@ -97,15 +97,15 @@ int vorn_comm_client::start_async() {
         state_->queue->SetPolicyHandler(state_->policy);
         state_->queue->SetNotificationHandler(state_->notification);
     }
-    if (state_->connected_mode && !state_->link) {
-        state_->link = std::make_unique<vornint::AgentLink>(state_->pipe_name, state_->queue);
+    if (state_->connected_mode && !state_->connection) {
+        state_->connection = std::make_unique<vornint::AgentConnection>(state_->pipe_name, state_->queue);
     }
-    if (state_->link) {
+    if (state_->connection) {
         // One delivery thread keeps the agent's order; the link connects in the background.
         script.start_result = 0;
         script.delivery_threads = 1;
         state_->queue->Start(1);
-        state_->link->Start(state_->number, state_->name, state_->policy_handler, state_->notification_handler);
+        state_->connection->Start(state_->number, state_->name, state_->policy_handler, state_->notification_handler);
     } else if (script.start_result == 0) {
         state_->queue->Start(script.delivery_threads);
     }
@@ -118,7 +118,7 @@ int vorn_comm_client::start_async() {
 
 bool vorn_comm_client::is_connected() const {
     const bool connected = state_->connected_mode
-                               ? state_->link && state_->link->Connected()
+                               ? state_->connection && state_->connection->Connected()
                                : vornint::Recorder::Instance().ClientScript(state_->key).connected != 0;
     vornint_entry entry = Entry(VORNINT_ASKED_CONNECTED);
     entry.returned = connected ? 1 : 0;
@@ -128,10 +128,11 @@ bool vorn_comm_client::is_connected() const {
 
 int vorn_comm_client::send_event(event_priority priority, unsigned long long type, unsigned long long subtype,
                                  unsigned long long flags, const char* json, int wait) {
-    const int result =
-        !state_->connected_mode ? vornint::Recorder::Instance().ClientScript(state_->key).send_event_result
-        : state_->link          ? state_->link->SendEvent(static_cast<int>(priority), type, subtype, flags, json, wait)
-                                : ERROR_PIPE_NOT_CONNECTED;
+    const int result = !state_->connected_mode
+                           ? vornint::Recorder::Instance().ClientScript(state_->key).send_event_result
+                       : state_->connection
+                           ? state_->connection->SendEvent(static_cast<int>(priority), type, subtype, flags, json, wait)
+                           : ERROR_PIPE_NOT_CONNECTED;
     vornint_entry entry = Entry(VORNINT_SENT_EVENT);
     entry.priority = static_cast<int>(priority);
     entry.type = type;
@@ -145,8 +146,8 @@ int vorn_comm_client::send_event(event_priority priority, unsigned long long typ
 
 int vorn_comm_client::send_command(int command, const char* argument, command_result* result, int timeout_ms) {
     if (state_->connected_mode) {
-        const int returned =
-            state_->link ? state_->link->SendCommand(command, argument, result, timeout_ms) : ERROR_PIPE_NOT_CONNECTED;
+        const int returned = state_->connection ? state_->connection->SendCommand(command, argument, result, timeout_ms)
+                                                : ERROR_PIPE_NOT_CONNECTED;
         vornint_entry entry = Entry(VORNINT_SENT_COMMAND);
         entry.command = command;
         entry.result_object = result;
@@ -171,9 +172,9 @@ int vorn_comm_client::send_command(int command, const char* argument, command_re
 
 void vorn_comm_client::stop() {
     // The link first, so that nothing new is queued while the queue ends.
-    if (state_->link) {
-        state_->link->Stop();
-        state_->link.reset();
+    if (state_->connection) {
+        state_->connection->Stop();
+        state_->connection.reset();
     }
     const vornint::DeliveryQueue::Ended ended = state_->queue ? state_->queue->End() : vornint::DeliveryQueue::Ended{};
     if (!state_->key.Recorded()) {

@@ -10,12 +10,7 @@ namespace {
 // Both directions share one procedure; Convert(source, out, outChars) is the platform call, which with
 // outChars 0 measures. Lengths include the NUL because the source length passed is -1.
 template <typename Result, typename Source, typename Convert>
-Result ConvertText(const Source* source, Convert convert) {
-    // Results start with room for short texts, as every string member in the module does.
-    Result result(kStringFirstGrowth);
-    if (!result.HasBuffer()) {
-        FailFast();
-    }
+void ConvertInto(Result& result, const Source* source, Convert convert) {
     static const Source kEmpty[1] = {};
     if (source == nullptr) {
         source = kEmpty;
@@ -23,7 +18,7 @@ Result ConvertText(const Source* source, Convert convert) {
     const int needed = convert(source, nullptr, 0);
     if (needed <= 0) {
         result = static_cast<decltype(result.GetString())>(nullptr);
-        return result;
+        return;
     }
     if (!result.Grow(static_cast<size_t>(needed))) {
         FailFast();
@@ -31,9 +26,19 @@ Result ConvertText(const Source* source, Convert convert) {
     const int written = convert(source, result.GetBuffer(), needed);
     if (written == 0) {
         result = static_cast<decltype(result.GetString())>(nullptr);
-        return result;
+        return;
     }
     result.SetLength(Result::npos);
+}
+
+template <typename Result, typename Source, typename Convert>
+Result ConvertText(const Source* source, Convert convert) {
+    // Results start with room for short texts, as every string member in the module does.
+    Result result(kStringFirstGrowth);
+    if (!result.HasBuffer()) {
+        FailFast();
+    }
+    ConvertInto(result, source, convert);
     return result;
 }
 
@@ -54,5 +59,7 @@ AString ToUtf8(const WString& text) { return ToUtf8(text.GetString()); }
 WString FromUtf8(const char* text) { return ConvertText<WString>(text, Utf8ToWide); }
 
 WString FromUtf8(const AString& text) { return FromUtf8(text.GetString()); }
+
+void AssignFromUtf8(WString& out, const char* text) { ConvertInto(out, text, Utf8ToWide); }
 
 }  // namespace qv

@@ -13,4 +13,8 @@ AString ToUtf8(const WString& text);
 WString FromUtf8(const char* text);
 WString FromUtf8(const AString& text);
 
+// The same conversion as FromUtf8 into out's own buffer, which grows only when the text does not fit. No memory
+// ends the process, as a string copy does.
+void AssignFromUtf8(WString& out, const char* text);
+
 }  // namespace qv

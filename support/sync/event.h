@@ -6,14 +6,15 @@
 
 #include "support/sync/synchronyzed_object_container.h"
 #include "support/sync/thread_annotations.h"
-#include "support/sync/walk_state_pool.h"
+#include "support/sync/walk_states.h"
 
 // Base is a MemberFunction_1_args or MemberFunction_2_args instance; BoundMethod a virtual method of its
 // subscriber interface, called through each subscriber's own table.
 //
 // A walk holds the list's shared lock from Begin to End, so the subscribers are called under it: the list
 // cannot change during the walk, Add and Remove on other threads wait for it, and the same thread may nest
-// walks. The walk state is allocated per walk, so one Event serves any number of concurrent walks.
+// walks. The walk state is taken per walk, from the walking thread's own states, so one Event serves any number
+// of concurrent walks and End must run on the thread that ran Begin (it releases that thread's shared lock).
 // Only the host's subscribers run under the shared lock; a subscriber that adds to or removes from the same
 // list on the walking thread asks for an upgrade, which ends the process.
 template <typename Base, typename Base::Method BoundMethod>
@@ -72,13 +73,13 @@ public:
 
 private:
     struct WalkState {
-        // Walk states come from the recycling pool: a heap allocation per walk would cost more than the
-        // walk's locking.
+        // Walk states come from the walking thread's own block: a heap allocation per walk would cost more than
+        // the walk's locking.
         static void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-            static_assert(sizeof(WalkState) <= walk_state_pool::kBlockSize, "walk state fits a pool block");
-            return size <= walk_state_pool::kBlockSize ? walk_state_pool::Allocate() : nullptr;
+            static_assert(sizeof(WalkState) <= walk_states::kStateSize, "a walk state fits its place");
+            return size <= walk_states::kStateSize ? walk_states::Take() : nullptr;
         }
-        static void operator delete(void* block) noexcept { walk_state_pool::Free(block); }
+        static void operator delete(void* state) noexcept { walk_states::Give(state); }
 
         Container* container;
         std::size_t position;

@@ -2,6 +2,8 @@
 #include "support/sync/reader_table.h"
 
 #include <algorithm>
+#include <cstddef>
+#include <cstdint>
 #include <new>
 
 #include "support/fail_fast.h"
@@ -42,12 +44,17 @@ void ReaderTable::Insert(unsigned long threadId, unsigned long depth) noexcept {
     ++size_;
 }
 
-void ReaderTable::Erase(unsigned long threadId) noexcept {
-    Entry* entry = LowerBound(threadId);
-    Entry* end = Begin() + size_;
-    if (entry == end || entry->threadId != threadId) {
+void ReaderTable::Erase(unsigned long* depth) noexcept {
+    Entry* first = Begin();
+    Entry* end = first + size_;
+    const auto at = reinterpret_cast<std::uintptr_t>(depth) - offsetof(Entry, depth);
+    // Compared as integers: a pointer from elsewhere must fail the check, not make the comparison undefined.
+    const auto begin = reinterpret_cast<std::uintptr_t>(first);
+    if (depth == nullptr || at < begin || at >= reinterpret_cast<std::uintptr_t>(end) ||
+        (at - begin) % sizeof(Entry) != 0) {
         qv::FailFast();
     }
+    Entry* entry = first + (at - begin) / sizeof(Entry);
     std::move(entry + 1, end, entry);
     --size_;
 }

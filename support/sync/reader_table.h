@@ -30,8 +30,9 @@ public:
     // Adds an entry for a thread that has none; room must have been reserved (fail-fast otherwise).
     void Insert(unsigned long threadId, unsigned long depth) noexcept;
 
-    // Removes the thread's entry; the entry must exist (fail-fast otherwise).
-    void Erase(unsigned long threadId) noexcept;
+    // Removes the entry whose depth Find returned, without searching again; it must be in the table (fail-fast
+    // otherwise).
+    void Erase(unsigned long* depth) noexcept;
 
     std::size_t Size() const noexcept { return size_; }
     std::size_t Capacity() const noexcept { return capacity_; }

@@ -101,7 +101,7 @@ void CSyncRWLock::ReadUnlock(unsigned long threadId) {
                 --*depth;
                 return;
             }
-            readers_.Erase(self);
+            readers_.Erase(depth);
             --activeReaders_;
             if (activeReaders_ > 0 || waitingWriters_ == 0) {
                 return;

@@ -6,15 +6,20 @@
 
 #include <windows.h>
 
+#include "equipment/environment.h"
+#include "equipment/files.h"
+#include "equipment/folders.h"
+#include "equipment/log_records.h"
+#include "equipment/plugin_loader.h"
+#include "equipment/processes.h"
 #include "interfaces/client.h"
 #include "interfaces/interface_ids.h"
 #include "interfaces/serv_plugin.h"
 #include "interfaces/service.h"
 #include "interfaces/settings_manager.h"
 #include "stand_ins/vornint/vornint_control.h"
-#include "tests/plugin_loader.h"
-#include "tests/support/logging/log_records.h"
-#include "tests/test_process.h"
+
+using namespace equipment;
 
 namespace {
 

@@ -11,11 +11,11 @@
 #include <string>
 #include <vector>
 
+#include "equipment/log_records.h"
+#include "equipment/plugin_loader.h"
 #include "interfaces/client.h"
 #include "interfaces/interface_ids.h"
 #include "stand_ins/vornint/vornint_control.h"
-#include "tests/plugin_loader.h"
-#include "tests/support/logging/log_records.h"
 
 namespace client_test {
 
@@ -97,7 +97,7 @@ protected:
         journal_.clear();
     }
 
-    PluginLoader plugin_;
+    equipment::PluginLoader plugin_;
     StandInLogApi log_{nullptr};
     Endpoint::Vorn::IClient* client_ = nullptr;
     std::mutex mutex_;

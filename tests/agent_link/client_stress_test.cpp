@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "equipment/worker_thread.h"
 #include "tests/agent_link/client_harness.h"
 #include "tests/named_rows.h"
-#include "tests/support/sync/worker_thread.h"
 
 using namespace client_test;
 
@@ -54,7 +54,7 @@ TEST_F(ClientConcurrency, DeliveriesLoseNothingWhileTheHostChangesSubscribers) {
     ASSERT_EQ(client_->Start(2), 0ul);
     std::atomic<bool> done{false};
     std::atomic<int> changes{0};
-    sync_test::WorkerThread host;
+    equipment::WorkerThread host;
     auto changing = host.Post([&] {
         while (!done) {
             for (CountingHandle& t : transients) {
@@ -69,7 +69,7 @@ TEST_F(ClientConcurrency, DeliveriesLoseNothingWhileTheHostChangesSubscribers) {
     for (int n = 0; n < kPolicies; ++n) {
         if (n % 20 == 0) {  // in batches, each after a round of the host's changes
             const int seen = changes;
-            ASSERT_TRUE(sync_test::Eventually([&] { return changes > seen; })) << "the host is stuck";
+            ASSERT_TRUE(equipment::Eventually([&] { return changes > seen; })) << "the host is stuck";
         }
         ASSERT_EQ(vornint_deliver(0, n % 3 == 2 ? VORNINT_REMOVE_POLICY : VORNINT_RUN_POLICY, 0, Policy(n).c_str()),
                   VORNINT_OK);
@@ -107,7 +107,7 @@ TEST_F(ClientConcurrency, ARemovedSubscriberHearsNothingOnceRemoveReturns) {
         const int delivery = row.second;
         const bool run = delivery == VORNINT_RUN_POLICY;
         const std::wstring call = run ? L" run P null\n" : L" remove P";
-        sync_test::Completion held, release;
+        equipment::Completion held, release;
         std::atomic<bool> hold{true};
         a_.during = [&] {
             if (hold.exchange(false)) {
@@ -121,12 +121,12 @@ TEST_F(ClientConcurrency, ARemovedSubscriberHearsNothingOnceRemoveReturns) {
         ASSERT_EQ(client_->AddPolicyHandle(&b_), 0ul);
         ASSERT_EQ(vornint_deliver(0, delivery, 0, policy), VORNINT_OK);
         ASSERT_TRUE(held.WaitFor(kWaitMs));
-        sync_test::WorkerThread host;
+        equipment::WorkerThread host;
         auto removing = host.Post([&] {
             EXPECT_EQ(client_->RemovePolicyHandle(&b_), 0ul);
             removed = true;
         });
-        EXPECT_FALSE(removing->WaitFor(sync_test::kStaysBlocked)) << "RemovePolicyHandle returned during a walk";
+        EXPECT_FALSE(removing->WaitFor(equipment::kStaysBlocked)) << "RemovePolicyHandle returned during a walk";
         release.Signal();
         ASSERT_TRUE(removing->WaitFor(kWaitMs));
         ASSERT_EQ(vornint_deliver(0, delivery, 0, policy), VORNINT_OK);

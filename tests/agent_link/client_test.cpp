@@ -8,9 +8,11 @@
 #include <utility>
 #include <vector>
 
+#include "equipment/worker_thread.h"
 #include "tests/agent_link/client_harness.h"
 #include "tests/named_rows.h"
-#include "tests/support/sync/worker_thread.h"
+
+using namespace equipment;
 
 using namespace client_test;
 using Endpoint::Vorn::IClient;
@@ -122,7 +124,7 @@ TEST_F(ClientPolicies, AThrowingSubscriberEndsOnlyTheCurrentWalk) {
     Deliver(VORNINT_RUN_POLICY, R"({"polid":"P1","content":{"files":[1]}})");
     EXPECT_EQ(vornint::Entries(VORNINT_DELIVERED).at(0).data.threw, 0);
     EXPECT_EQ(WrittenLines(log_).back(), TraceExit(kClient + L"on_run_policy"));
-    sync_test::WorkerThread host;
+    WorkerThread host;
     ASSERT_TRUE(host.Run([&] { EXPECT_EQ(client_->AddPolicyHandle(&b_), 0ul); })) << "the list stayed locked";
     ClearJournal();
     Deliver(VORNINT_RUN_POLICY, R"({"polid":"P2","content":{"files":[1]}})");
@@ -311,13 +313,13 @@ TEST_F(ClientLifeCycle, TracedOperationsWriteExactlyTheirOwnLines) {
 
 // Stop's lines follow the agent library's stop, which waits for a running callback: none is written meanwhile.
 TEST_F(ClientLifeCycle, StopTracesOnlyAfterTheAgentLibrarysStopReturned) {
-    sync_test::Completion release;
+    Completion release;
     a_.during = [&] { release.WaitFor(kWaitMs); };
     ASSERT_EQ(client_->AddPolicyHandle(&a_), 0ul);
     ASSERT_EQ(client_->Start(1), 0ul);
     ASSERT_EQ(vornint_deliver(0, VORNINT_RUN_POLICY, 0, R"({"polid":"P","content":{"files":[]}})"), VORNINT_OK);
-    ASSERT_TRUE(sync_test::Eventually([&] { return !Journal().empty(); }));
-    sync_test::WorkerThread host;
+    ASSERT_TRUE(Eventually([&] { return !Journal().empty(); }));
+    WorkerThread host;
     auto stopped = host.Post([&] { client_->Stop(); });
     EXPECT_FALSE(stopped->WaitFor(300)) << "stop did not wait for the callback";
     EXPECT_TRUE(LinesOf(WrittenLines(log_), kClient + L"Stop").empty()) << "Stop traced before the library stopped";

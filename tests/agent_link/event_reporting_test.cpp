@@ -10,6 +10,8 @@
 #include "tests/agent_link/client_harness.h"
 #include "tests/named_rows.h"
 
+using namespace equipment;
+
 using namespace client_test;
 using Endpoint::Vorn::EventDescriptor;
 

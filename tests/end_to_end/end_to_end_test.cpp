@@ -5,14 +5,18 @@
 #include <algorithm>
 #include <cstring>
 
+#include "equipment/environment.h"
+#include "equipment/folders.h"
+#include "equipment/plugin_loader.h"
+#include "equipment/processes.h"
+#include "equipment/worker_thread.h"
 #include "interfaces/interface_ids.h"
 #include "interfaces/settings_manager.h"
 #include "stand_ins/agent/vorn_agent.h"
 #include "stand_ins/vornint/vornint_control.h"
 #include "support/unique_resource.h"
-#include "tests/plugin_loader.h"
-#include "tests/support/sync/worker_thread.h"
-#include "tests/test_process.h"
+
+using namespace equipment;
 
 namespace {
 
@@ -66,17 +70,17 @@ TEST(SettingsAcrossAgentRestart, UpdateCompletesOnceTheAgentIsBack) {
     Settings::IManager* manager = nullptr;
     ASSERT_EQ(plugin.Create(L"Vorn.Settings", IID_ISettingsManager, reinterpret_cast<void**>(&manager)), 0u);
     ASSERT_EQ(manager->Init(), 0u);
-    ASSERT_TRUE(sync_test::Eventually([&] { return notified({4}); }));
+    ASSERT_TRUE(Eventually([&] { return notified({4}); }));
     vorn_agent_stop();
-    ASSERT_TRUE(sync_test::Eventually([&] { return notified({4, 5}); }));
+    ASSERT_TRUE(Eventually([&] { return notified({4, 5}); }));
     Settings::IData* change = manager->CreateData();
     ASSERT_EQ(change->SetCustId(qv::WString(L"CUST-AFTER-RESTART")), 0u);
-    sync_test::WorkerThread host;
+    WorkerThread host;
     auto updated = host.Post([&] { EXPECT_EQ(manager->Update(change), 0u); });
     EXPECT_FALSE(updated->WaitFor(1500));
     EXPECT_TRUE(vornint::Entries(VORNINT_SENT_COMMAND).empty()) << "the change went out while the agent was away";
     ASSERT_EQ(vorn_agent_start_on(folder.Dir().c_str(), folder.pipe.c_str()), 0u);
-    ASSERT_TRUE(updated->WaitFor(2 * sync_test::kFinishes));
+    ASSERT_TRUE(updated->WaitFor(2 * kFinishes));
     EXPECT_TRUE(notified({4, 5, 4}));
     EXPECT_TRUE(folder.Holds(L"settings.json", "CUST-AFTER-RESTART"));
     manager->DestroyData(change);

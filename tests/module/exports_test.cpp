@@ -4,9 +4,11 @@
 #include <cstdint>
 #include <cstring>
 
+#include "equipment/plugin_loader.h"
 #include "interfaces/interface_ids.h"
 #include "interfaces/qv_base_interface.h"
-#include "tests/plugin_loader.h"
+
+using namespace equipment;
 
 namespace {
 

@@ -7,27 +7,36 @@
 #include <cstdio>
 #include <vector>
 
+#include "equipment/plugin_loader.h"
+#include "equipment/resources.h"
 #include "interfaces/client.h"
 #include "interfaces/interface_ids.h"
 #include "interfaces/policy_handle.h"
 #include "interfaces/serv_plugin.h"
 #include "interfaces/service.h"
 #include "interfaces/settings_manager.h"
-#include "tests/plugin_loader.h"
-#include "tools/qvhost/soak_resources.h"
+#include "stand_ins/vornint/vornint_control.h"
 
 namespace {
 
 using namespace Endpoint::Vorn;
+using equipment::PluginLoader;
 
 constexpr int kReloads = 1200;
 constexpr int kLifeCycleEvery = 100;
 
-struct NoPolicies : IPolicyHandle {
-    void OnRunPolicy(const IPolicy*) override {}
+struct CountingPolicies : IPolicyHandle {
+    void OnRunPolicy(const IPolicy*) override { ++runs; }
     void OnRemovePolicy(const qv::WString&) override {}
     void OnLiveCommand(ILiveCommand*) override {}
+    int runs = 0;
 };
+
+// A control export of the stand-in vornint.dll that the plug-in loaded.
+template <typename Fn>
+Fn StandIn(const char* name) {
+    return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"vornint.dll"), name)));
+}
 
 template <typename Interface>
 Interface* Create(const PluginLoader& plugin, const wchar_t* name, const GUID& iid) {
@@ -37,12 +46,19 @@ Interface* Create(const PluginLoader& plugin, const wchar_t* name, const GUID& i
 
 // Every object made, driven through its life and given back, with the agent's libraries bound on the way.
 void LiveThroughEveryObject(const PluginLoader& plugin) {
-    NoPolicies subscriber;
+    CountingPolicies subscriber;
     auto* client = Create<IClient>(plugin, L"Vorn.Client", IID_IClient);
     ASSERT_NE(client, nullptr);
     client->Init();
     EXPECT_EQ(client->AddPolicyHandle(&subscriber), 0u);
     EXPECT_EQ(client->Start(1), 0u);
+    // A policy walked on the agent library's thread, which takes that thread's walk states.
+    const auto deliver = StandIn<decltype(&vornint_deliver)>("vornint_deliver");
+    const auto wait_idle = StandIn<decltype(&vornint_wait_idle)>("vornint_wait_idle");
+    ASSERT_TRUE(deliver != nullptr && wait_idle != nullptr);
+    ASSERT_EQ(deliver(VORNINT_LATEST_CLIENT, VORNINT_RUN_POLICY, 0, R"({"polid":"p","content":{"files":[]}})"), 0);
+    ASSERT_EQ(wait_idle(VORNINT_ALL_CLIENTS, 10000), 0);
+    EXPECT_EQ(subscriber.runs, 1);
     client->Stop();
     EXPECT_EQ(client->RemovePolicyHandle(&subscriber), 0u);
     client->Uninit();
@@ -82,6 +98,17 @@ unsigned FreeTlsSlots() {
     return static_cast<unsigned>(taken.size());
 }
 
+unsigned FreeFlsSlots() {
+    std::vector<DWORD> taken;
+    for (DWORD slot; (slot = FlsAlloc(nullptr)) != FLS_OUT_OF_INDEXES;) {
+        taken.push_back(slot);
+    }
+    for (DWORD slot : taken) {
+        FlsFree(slot);
+    }
+    return static_cast<unsigned>(taken.size());
+}
+
 void Reload(bool live) {
     PluginLoader plugin;
     ASSERT_TRUE(plugin.Loaded());
@@ -99,25 +126,29 @@ TEST(Reload, EachUnloadGivesBackWhatItsLoadTook) {
     ASSERT_NE(winmm, nullptr);
     // What a first load takes once for the process (the agent's libraries stay bound) is not counted.
     Reload(true);
-    const qvhost::ProcessResources before = qvhost::MeasureResources();
+    const equipment::ProcessResources before = equipment::MeasureResources();
     const unsigned tls_before = FreeTlsSlots();
+    const unsigned fls_before = FreeFlsSlots();
     for (int n = 1; n <= kReloads; ++n) {
         Reload(n % kLifeCycleEvery == 0);
         if (HasFatalFailure()) {
             FAIL() << "at reload " << n;
         }
     }
-    const qvhost::ProcessResources after = qvhost::MeasureResources();
+    const equipment::ProcessResources after = equipment::MeasureResources();
     const unsigned tls_after = FreeTlsSlots();
+    const unsigned fls_after = FreeFlsSlots();
     const double heap_per_reload =
         (static_cast<double>(after.InUse()) - static_cast<double>(before.InUse())) / kReloads;
     const double handles_per_reload =
         (static_cast<double>(after.handles) - static_cast<double>(before.handles)) / kReloads;
     std::printf(
-        "reload: %d reloads, heap in use %+.1f bytes per reload, handles %+.3f per reload, free TLS slots %u -> %u\n",
-        kReloads, heap_per_reload, handles_per_reload, tls_before, tls_after);
+        "reload: %d reloads, heap in use %+.1f bytes per reload, handles %+.3f per reload, free TLS slots %u -> %u, "
+        "free FLS slots %u -> %u\n",
+        kReloads, heap_per_reload, handles_per_reload, tls_before, tls_after, fls_before, fls_after);
     EXPECT_LE(heap_per_reload, 4096.0);
     EXPECT_LE(handles_per_reload, 0.1);
     EXPECT_GE(tls_after + 1, tls_before) << "a TLS slot kept by the plug-in's loads";
+    EXPECT_GE(fls_after + 1, fls_before) << "a fiber-local slot kept by the plug-in's loads";
     FreeLibrary(winmm);
 }

@@ -8,13 +8,14 @@
 #include <utility>
 #include <vector>
 
+#include "equipment/plugin_loader.h"
 #include "interfaces/interface_ids.h"
 #include "interfaces/service.h"
 #include "tests/named_rows.h"
-#include "tests/plugin_loader.h"
 
 using Endpoint::Vorn::PluginLibrary;
 using Endpoint::Vorn::UniqueObject;
+using equipment::ExecutableFolder;
 
 namespace {
 

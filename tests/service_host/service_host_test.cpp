@@ -10,6 +10,10 @@
 #include <tuple>
 #include <vector>
 
+#include "equipment/environment.h"
+#include "equipment/folders.h"
+#include "equipment/log_records.h"
+#include "equipment/plugin_loader.h"
 #include "interfaces/interface_ids.h"
 #include "interfaces/serv_plugin.h"
 #include "interfaces/service.h"
@@ -17,9 +21,8 @@
 #include "stand_ins/vorn/vorn_control.h"
 #include "tests/import_hook.h"
 #include "tests/named_rows.h"
-#include "tests/plugin_loader.h"
-#include "tests/support/logging/log_records.h"
-#include "tests/test_process.h"
+
+using namespace equipment;
 
 namespace {
 

@@ -10,6 +10,9 @@
 #include <sstream>
 #include <tuple>
 
+#include "equipment/log_records.h"
+#include "equipment/plugin_loader.h"
+#include "equipment/worker_thread.h"
 #include "interfaces/interface_ids.h"
 #include "interfaces/settings_manager.h"
 #include "settings/json_composed_serializer.h"
@@ -17,9 +20,8 @@
 #include "support/strings/utf8.h"
 #include "tests/import_hook.h"
 #include "tests/named_rows.h"
-#include "tests/plugin_loader.h"
-#include "tests/support/logging/log_records.h"
-#include "tests/support/sync/worker_thread.h"
+
+using namespace equipment;
 
 namespace {
 
@@ -33,7 +35,7 @@ const std::wstring kWaitVorn = L"Endpoint::Vorn::NG::SettingsImpl::WaitVorn";
 // most g_wait_cap_ms: 0 shows a server that stays down as 258 at once; the default fails a hang in seconds.
 using WaitCall = std::tuple<DWORD, BOOL, DWORD>;
 std::vector<WaitCall> g_waits;
-DWORD g_wait_cap_ms = sync_test::kFinishes;
+DWORD g_wait_cap_ms = kFinishes;
 DWORD WINAPI RecordedWait(DWORD count, const HANDLE* handles, BOOL wait_all, DWORD timeout_ms) {
     g_waits.emplace_back(count, wait_all, timeout_ms);
     return WaitForMultipleObjects(count, handles, wait_all, std::min(timeout_ms, g_wait_cap_ms));
@@ -102,7 +104,7 @@ protected:
         log_.Clear();
         ASSERT_EQ(manager_->Init(), static_cast<unsigned long>(start_result));
         g_waits.clear();
-        g_wait_cap_ms = sync_test::kFinishes;
+        g_wait_cap_ms = kFinishes;
     }
     void ScriptRead(const vornint_command_script& reply) {
         ASSERT_EQ(vornint_script_command(VORNINT_ALL_CLIENTS, 1, &reply), VORNINT_OK);
@@ -111,7 +113,7 @@ protected:
     // Delivers a notification from the stand-in's own thread and waits until the manager has taken it.
     static void Notify(int id, const char* json = "{}") {
         ASSERT_EQ(vornint_deliver(VORNINT_LATEST_CLIENT, VORNINT_NOTIFICATION, id, json), VORNINT_OK);
-        ASSERT_EQ(vornint_wait_idle(VORNINT_ALL_CLIENTS, sync_test::kFinishes), VORNINT_OK);
+        ASSERT_EQ(vornint_wait_idle(VORNINT_ALL_CLIENTS, kFinishes), VORNINT_OK);
     }
     static std::vector<vornint::Entry> Sent() { return vornint::Entries(VORNINT_SENT_COMMAND); }
 
@@ -183,14 +185,14 @@ TEST_F(SettingsThroughPlugin, UpdateResultIsTheSendResultOnceTheServerIsUp) {
 TEST_F(SettingsThroughPlugin, UpdateWaitsUntilNotificationsSayTheServerIsUp) {
     Init(false);
     Settings::IData* data = manager_->CreateData();
-    sync_test::WorkerThread host;
+    WorkerThread host;
     auto done = host.Post([&] { EXPECT_EQ(manager_->Update(data), 0u); });
-    EXPECT_FALSE(done->WaitFor(sync_test::kStaysBlocked));
+    EXPECT_FALSE(done->WaitFor(kStaysBlocked));
     Notify(3);  // other notifications, a null text among them, do not release it
     Notify(7, nullptr);
-    EXPECT_FALSE(done->WaitFor(sync_test::kStaysBlocked));
+    EXPECT_FALSE(done->WaitFor(kStaysBlocked));
     Notify(4);
-    ASSERT_TRUE(done->WaitFor(sync_test::kFinishes));
+    ASSERT_TRUE(done->WaitFor(kFinishes));
     g_wait_cap_ms = 0;  // the server stays up for the next update, until it goes down again
     EXPECT_EQ(manager_->Update(data), 0u);
     Notify(5);

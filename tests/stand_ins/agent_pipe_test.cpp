@@ -8,12 +8,14 @@
 #include <string>
 
 #include "agent_link/vorn_comm_client.h"
+#include "equipment/folders.h"
+#include "equipment/worker_thread.h"
 #include "stand_ins/agent/agent_protocol.h"
 #include "stand_ins/agent/agent_server.h"
 #include "stand_ins/vornint/vornint_control.h"
 #include "tests/named_rows.h"
-#include "tests/support/sync/worker_thread.h"
-#include "tests/test_process.h"
+
+using namespace equipment;
 
 namespace {
 
@@ -63,7 +65,7 @@ TEST(AgentPipe, ABadFrameDropsOnlyItsOwnConnection) {
     vorn::vorn_comm_client good(12, "vorn");
     good.register_notification_handler(&notifications);
     ASSERT_EQ(good.start_async(), 0);
-    ASSERT_TRUE(sync_test::Eventually([&] { return good.is_connected(); }));
+    ASSERT_TRUE(Eventually([&] { return good.is_connected(); }));
 
     const std::pair<const char*, std::string> frames[] = {
         {"refused: bad frame magic", "XXXXXXXXXXXXXXXXXXXXXXXX"},
@@ -79,7 +81,7 @@ TEST(AgentPipe, ABadFrameDropsOnlyItsOwnConnection) {
         const char* line = frame.first;
         const std::string& bytes = frame.second;
         HANDLE raw = INVALID_HANDLE_VALUE;
-        ASSERT_TRUE(sync_test::Eventually([&] {
+        ASSERT_TRUE(Eventually([&] {
             raw = CreateFileW(options.pipe_name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
                               nullptr);
             return raw != INVALID_HANDLE_VALUE;
@@ -90,10 +92,10 @@ TEST(AgentPipe, ABadFrameDropsOnlyItsOwnConnection) {
             CloseHandle(raw);
             raw = INVALID_HANDLE_VALUE;
         }
-        EXPECT_TRUE(sync_test::Eventually([&] { return folder.Read(L"agent.log").find(line) != std::string::npos; }));
+        EXPECT_TRUE(Eventually([&] { return folder.Read(L"agent.log").find(line) != std::string::npos; }));
         if (raw != INVALID_HANDLE_VALUE) {
             // Dropped: the agent closed its end, so reading fails once whatever it sent is gone.
-            EXPECT_TRUE(sync_test::Eventually([&] {
+            EXPECT_TRUE(Eventually([&] {
                 DWORD available = 0;
                 if (!PeekNamedPipe(raw, nullptr, 0, nullptr, &available, nullptr)) {
                     return true;

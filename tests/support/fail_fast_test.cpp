@@ -7,8 +7,11 @@
 #include <cstring>
 #include <string>
 
+#include "equipment/processes.h"
 #include "tests/import_hook.h"
-#include "tests/test_process.h"
+
+using equipment::ChildArgument;
+using equipment::RunTestInChild;
 
 namespace {
 

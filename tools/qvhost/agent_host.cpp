@@ -3,8 +3,11 @@
 
 #include <cwchar>
 
+#include "equipment/environment.h"
+#include "equipment/folders.h"
 #include "interfaces/interface_ids.h"
 #include "stand_ins/vorn/vorn_control.h"
+#include "tools/qvhost/console.h"
 
 namespace qvhost {
 
@@ -33,7 +36,7 @@ void ShowAgentLogConfig() {
 }  // namespace
 
 unsigned long ToolLogger::fill(Product::LoggerSettings* settings) {
-    const std::wstring folder = ToolFolder() + L"logs";
+    const std::wstring folder = equipment::ExecutableFolder() + L"logs";
     settings->enabled = 1;
     settings->level_mask = kLevelsInfoAndAbove;
     settings->max_size = kMaxSizeKb;
@@ -101,7 +104,8 @@ bool AgentLoader::Run(const std::wstring& pipe_name) {
         return false;
     }
     if (verbose_) {
-        Say(L"   the agent serves %ls on %ls\n", EnvironmentValue(L"VORN_AGENT_DIR").c_str(), pipe_name.c_str());
+        Say(L"   the agent serves %ls on %ls\n", equipment::EnvironmentValue(L"VORN_AGENT_DIR").c_str(),
+            pipe_name.c_str());
     }
     return true;
 }
@@ -120,7 +124,7 @@ void AgentLoader::Halt() {
 }
 
 std::wstring AgentPipeName() {
-    const std::wstring pipe = EnvironmentValue(L"VORN_AGENT_PIPE");
+    const std::wstring pipe = equipment::EnvironmentValue(L"VORN_AGENT_PIPE");
     return pipe.empty() ? L"\\\\.\\pipe\\vorn-agent" : pipe;
 }
 

@@ -1,7 +1,10 @@
 // The demo's steps and their account.
 #include "tools/qvhost/demo.h"
 
+#include "equipment/environment.h"
+#include "equipment/folders.h"
 #include "tools/qvhost/agent_host.h"
+#include "tools/qvhost/console.h"
 #include "tools/qvhost/policies.h"
 #include "tools/qvhost/service.h"
 #include "tools/qvhost/settings.h"
@@ -13,28 +16,15 @@ namespace {
 constexpr int kDemoClientNumber = 1;
 constexpr unsigned long kPolicyWaitMs = 15000;
 
-size_t CountFiles(const std::wstring& folder, const wchar_t* pattern) {
-    size_t count = 0;
-    WIN32_FIND_DATAW found{};
-    HANDLE search = FindFirstFileW((folder + L"\\" + pattern).c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            count += (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ? 1 : 0;
-        } while (FindNextFileW(search, &found));
-        FindClose(search);
-    }
-    return count;
-}
-
 void Step(int number, const wchar_t* title) { Say(L"\n%d. %ls\n", number, title); }
 
 }  // namespace
 
 int RunDemo(const Plugin& plugin, const std::wstring& plugin_path, const std::wstring& agent_dir) {
     const std::wstring pipe = AgentPipeName();
-    const std::wstring log_file = EnvironmentValue(L"VORN_LOG_FILE");
-    const size_t policies = CountFiles(agent_dir + L"\\policies", L"*.json");
-    const size_t removals = CountFiles(agent_dir + L"\\removals", L"*.json");
+    const std::wstring log_file = equipment::EnvironmentValue(L"VORN_LOG_FILE");
+    const size_t policies = equipment::ListFiles(agent_dir + L"\\policies", L".json").size();
+    const size_t removals = equipment::ListFiles(agent_dir + L"\\removals", L".json").size();
     Say(L"qvhost demo: a host that loads the plug-in and drives its four objects against the simulated agent\n");
     Say(L"   plug-in       %ls\n", plugin_path.c_str());
     Say(L"   agent folder  %ls (%zu policies, %zu removal)\n", agent_dir.c_str(), policies, removals);

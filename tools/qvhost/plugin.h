@@ -50,20 +50,4 @@ private:
     const wchar_t* name_;
 };
 
-// The folder of qvhost.exe, with a trailing backslash.
-std::wstring ToolFolder();
-
-// Empty when the variable is not set.
-std::wstring EnvironmentValue(const wchar_t* name);
-
-// UTF-16 to UTF-8 and back.
-std::string Utf8(const std::wstring& text);
-std::wstring FromUtf8(const std::string& text);
-
-// The system's text for a Windows error code, on one line.
-std::wstring ErrorText(unsigned long code);
-
-// printf to stdout, flushed, one caller at a time: subscribers print from the agent library's threads.
-void Say(const wchar_t* format, ...);
-
 }  // namespace qvhost

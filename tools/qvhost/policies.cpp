@@ -4,6 +4,7 @@
 #include <chrono>
 
 #include "interfaces/interface_ids.h"
+#include "tools/qvhost/console.h"
 #include "tools/qvhost/scripted.h"
 
 namespace qvhost {

@@ -6,20 +6,23 @@
 #include <string>
 #include <vector>
 
+#include "equipment/environment.h"
+#include "equipment/folders.h"
 #include "tools/qvhost/agent_host.h"
+#include "tools/qvhost/console.h"
 #include "tools/qvhost/demo.h"
 #include "tools/qvhost/plugin.h"
 #include "tools/qvhost/policies.h"
 #include "tools/qvhost/service.h"
 #include "tools/qvhost/settings.h"
-#include "tools/qvhost/soak.h"
+#include "tools/qvhost/soak/soak.h"
 
 namespace {
 
 using namespace qvhost;
 
 struct Options {
-    std::wstring plugin_path = ToolFolder() + L"vornplug.dll";
+    std::wstring plugin_path = equipment::ExecutableFolder() + L"vornplug.dll";
     std::wstring agent_libraries;
     bool scripted = false;
     std::wstring reply_file;
@@ -106,10 +109,10 @@ std::wstring FullPath(const std::wstring& path) {
 std::wstring ChooseAgentFolder(const std::wstring& given) {
     std::wstring folder = given;
     if (folder.empty()) {
-        folder = EnvironmentValue(L"VORN_AGENT_DIR");
+        folder = equipment::EnvironmentValue(L"VORN_AGENT_DIR");
     }
     if (folder.empty()) {
-        folder = ToolFolder() + L"..\\demo-agent";
+        folder = equipment::ExecutableFolder() + L"..\\demo-agent";
     }
     folder = FullPath(folder);
     SetEnvironmentVariableW(L"VORN_AGENT_DIR", folder.c_str());

@@ -5,8 +5,11 @@
 
 #include <cstdio>
 
+#include "equipment/files.h"
+#include "equipment/text.h"
 #include "stand_ins/log/log_stand_in.h"
 #include "stand_ins/vornint/vornint_control.h"
+#include "tools/qvhost/console.h"
 #include "tools/qvhost/plugin.h"
 
 namespace qvhost {
@@ -36,7 +39,7 @@ bool DeliverThroughStandIn(const std::wstring& policy) {
         Say(L"   the loaded vornint.dll is not the stand-in; nothing delivered\n");
         return false;
     }
-    const int result = deliver(VORNINT_LATEST_CLIENT, VORNINT_RUN_POLICY, 0, Utf8(policy).c_str());
+    const int result = deliver(VORNINT_LATEST_CLIENT, VORNINT_RUN_POLICY, 0, equipment::ToUtf8(policy).c_str());
     Say(L"   the stand-in vornint.dll queued the policy (result %d)\n", result);
     return result == VORNINT_OK;
 }
@@ -44,20 +47,11 @@ bool DeliverThroughStandIn(const std::wstring& policy) {
 bool ScriptSettingsReply(const std::wstring& file) {
     using ScriptFn = int (*)(int, int, const vornint_command_script*);
     const auto script = StandInExport<ScriptFn>("vornint_script_command");
-    FILE* in = _wfopen(file.c_str(), L"rb");
-    if (script == nullptr || in == nullptr) {
+    std::string reply;
+    if (script == nullptr || equipment::ReadWholeFile(file, 1 << 20, reply) != ERROR_SUCCESS) {
         Say(L"cannot give the stand-in vornint.dll the reply %ls\n", file.c_str());
-        if (in != nullptr) {
-            std::fclose(in);
-        }
         return false;
     }
-    std::string reply;
-    char chunk[4096];
-    for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, in)) > 0;) {
-        reply.append(chunk, n);
-    }
-    std::fclose(in);
     constexpr int kGetSettings = 1;
     const vornint_command_script get_settings{0, 1, reply.c_str(), 0};
     return script(VORNINT_ALL_CLIENTS, kGetSettings, &get_settings) == VORNINT_OK;

@@ -3,8 +3,11 @@
 
 #include <cstdio>
 
+#include "equipment/folders.h"
+#include "equipment/text.h"
 #include "interfaces/interface_ids.h"
 #include "interfaces/service.h"
+#include "tools/qvhost/console.h"
 
 namespace qvhost {
 
@@ -19,43 +22,18 @@ constexpr wchar_t kAgentDirFile[] = L"vorn_agent_dir.txt";
 // them when the owner goes. The service never runs from it, so nothing holds the files by then.
 class ServiceFolder {
 public:
-    ServiceFolder(const std::wstring& agent_dir, const std::wstring& pipe_name) {
-        wchar_t temp[MAX_PATH] = {};
-        GetTempPathW(MAX_PATH, temp);
-        path_ = std::wstring(temp) + L"vorn-demo-service-" + std::to_wstring(GetCurrentProcessId());
-        CreateDirectoryW(path_.c_str(), nullptr);
-        const std::wstring lines = agent_dir + L"\r\n" + pipe_name + L"\r\n";
-        ready_ = CopyFileW((ToolFolder() + kExecutable).c_str(), File(kExecutable).c_str(), FALSE) &&
-                 WriteUtf8(File(kAgentDirFile), lines);
-    }
-    ~ServiceFolder() {
-        DeleteFileW(File(kExecutable).c_str());
-        DeleteFileW(File(kAgentDirFile).c_str());
-        RemoveDirectoryW(path_.c_str());
-    }
-    ServiceFolder(const ServiceFolder&) = delete;
-    ServiceFolder& operator=(const ServiceFolder&) = delete;
+    ServiceFolder(const std::wstring& agent_dir, const std::wstring& pipe_name)
+        : folder_(L"vorn-demo-service-"),
+          ready_(folder_.CopyIn(equipment::ExecutableFolder() + kExecutable, kExecutable) &&
+                 folder_.Write(kAgentDirFile, equipment::ToUtf8(agent_dir + L"\r\n" + pipe_name + L"\r\n"))) {}
 
     bool Ready() const { return ready_; }
-    const std::wstring& Path() const { return path_; }
+    // Without a trailing backslash, as the service takes it.
+    std::wstring Path() const { return folder_.Dir(); }
 
 private:
-    std::wstring File(const wchar_t* name) const { return path_ + L"\\" + name; }
-
-    static bool WriteUtf8(const std::wstring& path, const std::wstring& text) {
-        FILE* out = _wfopen(path.c_str(), L"wb");
-        if (out == nullptr) {
-            return false;
-        }
-        const int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-        std::string utf8(size > 0 ? size : 1, '\0');
-        WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, utf8.data(), size, nullptr, nullptr);
-        const bool written = std::fwrite(utf8.data(), 1, utf8.size() - 1, out) == utf8.size() - 1;
-        return std::fclose(out) == 0 && written;
-    }
-
-    std::wstring path_;
-    bool ready_ = false;
+    equipment::TempFolder folder_;
+    bool ready_;
 };
 
 const wchar_t* YesNo(bool value) { return value ? L"yes" : L"no"; }

@@ -9,6 +9,7 @@
 
 #include "interfaces/interface_ids.h"
 #include "interfaces/settings_manager.h"
+#include "tools/qvhost/console.h"
 #include "tools/qvhost/scripted.h"
 
 namespace qvhost {

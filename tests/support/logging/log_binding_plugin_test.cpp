@@ -2,11 +2,14 @@
 // process on a copy of the plug-in in a scratch folder, so that no log.dll is loaded beforehand.
 #include <gtest/gtest.h>
 
+#include "equipment/folders.h"
+#include "equipment/log_records.h"
+#include "equipment/plugin_loader.h"
+#include "equipment/processes.h"
 #include "interfaces/interface_ids.h"
 #include "tests/named_rows.h"
-#include "tests/plugin_loader.h"
-#include "tests/support/logging/log_records.h"
-#include "tests/test_process.h"
+
+using namespace equipment;
 
 namespace {
 

@@ -4,12 +4,15 @@
 
 #include <string>
 
+#include "equipment/folders.h"
+#include "equipment/log_records.h"
+#include "equipment/plugin_loader.h"
+#include "equipment/processes.h"
 #include "support/logging/log_handle.h"
 #include "support/logging/log_message.h"
 #include "tests/named_rows.h"
-#include "tests/plugin_loader.h"
-#include "tests/support/logging/log_records.h"
-#include "tests/test_process.h"
+
+using namespace equipment;
 
 using logging::LogHandle;
 

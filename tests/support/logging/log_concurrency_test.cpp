@@ -4,10 +4,12 @@
 #include <map>
 #include <vector>
 
+#include "equipment/log_records.h"
 #include "support/logging/log_handle.h"
 #include "support/logging/log_message.h"
 #include "support/unique_resource.h"
-#include "tests/support/logging/log_records.h"
+
+using namespace equipment;
 
 using logging::LogHandle;
 

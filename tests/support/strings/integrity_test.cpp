@@ -7,9 +7,11 @@
 #include <functional>
 #include <string>
 
+#include "equipment/processes.h"
 #include "support/strings/qv_string.h"
 #include "tests/support/strings/test_mem_mgr.h"
-#include "tests/test_process.h"
+
+using namespace equipment;
 
 namespace {
 

@@ -72,3 +72,22 @@ TEST(Utf8, ResultsGrowToTheMeasuredSize) {
         EXPECT_EQ(qv::ToUtf8(text.c_str()).GetCapacity(), capacity) << text.size();
     }
 }
+
+TEST(Utf8, AssignFromUtf8GivesWhatFromUtf8GivesInTheStringsOwnBuffer) {
+    std::string long_text;
+    for (int i = 0; i < 300; ++i) {
+        long_text += "\xF0\x9F\x98\x80\xC3\xA9x";
+    }
+    const char* const inputs[] = {nullptr, "", "policy-0001", "Gr\xC3\xBC\xC3\x9F\x65", "a\xFF\x62", long_text.c_str()};
+    for (const char* input : inputs) {
+        qv::WString target(L"an earlier, longer text that the conversion replaces");
+        const wchar_t* buffer = target.GetString();
+        const size_t capacity = target.GetCapacity();
+        qv::AssignFromUtf8(target, input);
+        const std::wstring expected = Units(qv::FromUtf8(input));
+        EXPECT_EQ(Units(target), expected);
+        if (expected.size() <= capacity) {
+            EXPECT_EQ(target.GetString(), buffer) << "a text that fits stays in the string's buffer";
+        }
+    }
+}

@@ -1,44 +1,48 @@
 // SynchronyzedObjectContainer and Event: membership rules, calling order, the bound method, the shared lock a walk
-// holds from Begin to End, and the recycling of walk states.
+// holds from Begin to End, and where walks keep their state (per thread, nested walks apart, freed with the thread).
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cstdlib>
 #include <new>
 #include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "equipment/worker_thread.h"
 #include "support/sync/event.h"
 #include "support/sync/event_walk.h"
 #include "support/sync/member_function.h"
-#include "support/sync/walk_state_pool.h"
-#include "worker_thread.h"
+#include "support/sync/walk_states.h"
 
-// Counts the blocks given back to the heap, to see which ones the walk-state pool keeps.
+// Counts the blocks taken from and given back to the heap, to see which walks use it.
+std::atomic<long> g_heap_takes{0};
 std::atomic<long> g_heap_frees{0};
+void* TakeFromHeap(std::size_t size) noexcept {
+    ++g_heap_takes;
+    return HeapAlloc(GetProcessHeap(), 0, size != 0 ? size : 1);
+}
+void GiveToHeap(void* block) noexcept {
+    if (block != nullptr) {
+        ++g_heap_frees;
+        HeapFree(GetProcessHeap(), 0, block);
+    }
+}
 void* operator new(std::size_t size) {
-    if (void* block = std::malloc(size != 0 ? size : 1)) {
+    if (void* block = TakeFromHeap(size)) {
         return block;
     }
     throw std::bad_alloc();
 }
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return std::malloc(size != 0 ? size : 1); }
-void operator delete(void* block) noexcept {
-    ++g_heap_frees;
-    std::free(block);
-}
-void operator delete(void* block, std::size_t) noexcept {
-    ++g_heap_frees;
-    std::free(block);
-}
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return TakeFromHeap(size); }
+void operator delete(void* block) noexcept { GiveToHeap(block); }
+void operator delete(void* block, std::size_t) noexcept { GiveToHeap(block); }
 
 namespace {
 
-using sync_test::kFinishes;
-using sync_test::kStaysBlocked;
-using sync_test::WorkerThread;
+using equipment::kFinishes;
+using equipment::kStaysBlocked;
+using equipment::WorkerThread;
 
 // Two slots, so that a test can tell which one an Event calls.
 struct ITestHandler {
@@ -197,17 +201,102 @@ TEST(EventWalk, EndsTheWalkWhenASubscriberThrows) {
     EXPECT_TRUE(host.Run([&] { EXPECT_EQ(list.Remove(&thrower), 0ul); })) << "the list stayed locked";
 }
 
-TEST(WalkStatePool, KeepsAtMostOneFreedBlockPerThreadSlot) {
-    WorkerThread fresh;  // a thread of its own, whose slot no earlier walk filled
-    ASSERT_TRUE(fresh.Run([] {
-        void* first = walk_state_pool::Allocate();
-        void* second = walk_state_pool::Allocate();
+// Counts calls per depth; below kDepth each call walks the same list again from inside the walk.
+struct NestingHandler : ITestHandler {
+    static constexpr int kDepth = 5;  // deeper than the states a thread keeps
+    void OnFirst(int depth) override {
+        ++calls[depth];
+        if (depth < kDepth) {
+            NotifyEach(*nested, depth + 1);
+        }
+    }
+    void OnSecond(int) override {}
+    FirstEvent* nested = nullptr;
+    int calls[kDepth + 1] = {};
+};
+
+TEST(WalkStates, NestedWalksOnOneThreadEachKeepTheirOwnPlaceAlsoBeyondTheThreadsOwnStates) {
+    static_assert(NestingHandler::kDepth > static_cast<int>(walk_states::kStatesPerThread), "nests past the block");
+    NestingHandler first, second;
+    HandlerList list;
+    list.Add(&first);
+    list.Add(&second);
+    FirstEvent event(&list);
+    first.nested = second.nested = &event;
+    WorkerThread walker;
+    HandlerList empty;
+    FirstEvent first_walk(&empty);
+    ASSERT_TRUE(walker.Run([&] {
+        NotifyEach(first_walk, 0);  // makes the thread's block, which stays until the thread ends
+        const long takes = g_heap_takes;
         const long frees = g_heap_frees;
-        walk_state_pool::Free(first);
-        EXPECT_EQ(g_heap_frees - frees, 0) << "the empty slot keeps the block";
-        walk_state_pool::Free(second);
-        EXPECT_EQ(g_heap_frees - frees, 1) << "a block freed into a full slot goes back to the heap";
-        EXPECT_EQ(walk_state_pool::Allocate(), first);
-        walk_state_pool::Free(first);
+        NotifyEach(event, 0);
+        EXPECT_EQ(g_heap_takes - takes, g_heap_frees - frees) << "every state taken from the heap went back";
     }));
+    // Depth d is reached by 2^d walks of two subscribers each: a walk that lost its place would skip or repeat.
+    for (int depth = 0; depth <= NestingHandler::kDepth; ++depth) {
+        EXPECT_EQ(first.calls[depth], 1 << depth) << "depth " << depth;
+        EXPECT_EQ(second.calls[depth], 1 << depth) << "depth " << depth;
+    }
+    EXPECT_EQ(list.Snapshot().activeReaders, 0u);
+}
+
+TEST(WalkStates, WalksEndedOutOfOrderOnOneThreadKeepTheirPlaces) {
+    TestHandler handlers[3];
+    HandlerList list;
+    for (TestHandler& handler : handlers) {
+        list.Add(&handler);
+    }
+    FirstEvent event(&list);
+    ITestHandler* subscriber = nullptr;
+    FirstEvent::Method method = nullptr;
+    void* first = nullptr;
+    void* second = nullptr;
+    void* third = nullptr;
+    ASSERT_TRUE(event.Begin(first));
+    ASSERT_TRUE(event.Begin(second));
+    ASSERT_TRUE(event.Next(second, subscriber, method));
+    event.End(first);  // its state is free again while the second walk goes on
+    ASSERT_TRUE(event.Begin(third));
+    std::vector<ITestHandler*> seen_second, seen_third;
+    while (event.Next(third, subscriber, method)) {
+        seen_third.push_back(subscriber);
+    }
+    while (event.Next(second, subscriber, method)) {
+        seen_second.push_back(subscriber);
+    }
+    EXPECT_EQ(seen_second, (std::vector<ITestHandler*>{&handlers[1], &handlers[2]}));
+    EXPECT_EQ(seen_third, (std::vector<ITestHandler*>{&handlers[0], &handlers[1], &handlers[2]}));
+    event.End(second);
+    event.End(third);
+    EXPECT_EQ(list.Snapshot().activeReaders, 0u);
+}
+
+TEST(WalkStates, AThreadsWalksUseItsOwnBlockWhichGoesWithTheThread) {
+    struct Counter : ITestHandler {
+        void OnFirst(int value) override { total += value; }
+        void OnSecond(int) override {}
+        long total = 0;
+    } counter;
+    HandlerList list;
+    list.Add(&counter);
+    FirstEvent event(&list);
+    const long blocks = walk_states::ThreadBlocks();
+    {
+        WorkerThread walker;
+        ASSERT_TRUE(walker.Run([] {}));
+        EXPECT_EQ(walk_states::ThreadBlocks(), blocks) << "a thread that does not walk has no block";
+        ASSERT_TRUE(walker.Run([&] {
+            NotifyEach(event, 1);
+            const long takes = g_heap_takes;
+            for (int n = 0; n < 1000; ++n) {
+                NotifyEach(event, 1);
+            }
+            EXPECT_EQ(g_heap_takes - takes, 0) << "walks after the first take nothing from the heap";
+        }));
+        EXPECT_EQ(walk_states::ThreadBlocks(), blocks + 1);
+    }
+    EXPECT_TRUE(equipment::Eventually([&] { return walk_states::ThreadBlocks() == blocks; }))
+        << "the ended thread's block was not freed";
+    EXPECT_EQ(counter.total, 1001);
 }

@@ -9,16 +9,13 @@
 #include <string>
 #include <vector>
 
+#include "equipment/processes.h"
+#include "equipment/worker_thread.h"
 #include "tests/named_rows.h"
-#include "tests/test_process.h"
-#include "worker_thread.h"
+
+using namespace equipment;
 
 namespace {
-
-using sync_test::Eventually;
-using sync_test::kFinishes;
-using sync_test::kStaysBlocked;
-using sync_test::WorkerThread;
 
 // A scenario is a line of steps "<thread><op>[mark]": R ReadLock, r ReadUnlock, W WriteLock, w WriteUnlock. Without
 // a mark the call returns at once; "+" starts it and it must block, "?" says it is still blocked, "!" that it
@@ -51,7 +48,7 @@ TEST(SyncRWLock, AdmitsThreadsAsEachScenarioSays) {
     ForEachRow(kScenarios, [](const auto& scenario) {
         CSyncRWLock lock;
         WorkerThread threads[3];
-        std::shared_ptr<sync_test::Completion> pending[3];
+        std::shared_ptr<Completion> pending[3];
         std::istringstream in(scenario.second);
         for (std::string step; in >> step;) {
             SCOPED_TRACE(step);
@@ -91,7 +88,7 @@ TEST(SyncRWLock, WaitingReadersGetInTogetherWhenTheWriterLeaves) {
         CSyncRWLock lock;
         WorkerThread writer;
         std::vector<std::unique_ptr<WorkerThread>> readers;
-        std::vector<std::shared_ptr<sync_test::Completion>> reads;
+        std::vector<std::shared_ptr<Completion>> reads;
         ASSERT_TRUE(writer.Run([&] { lock.WriteLock(0); }));
         for (int i = 0; i < count; ++i) {
             readers.push_back(std::make_unique<WorkerThread>());
@@ -99,7 +96,7 @@ TEST(SyncRWLock, WaitingReadersGetInTogetherWhenTheWriterLeaves) {
         }
         ASSERT_TRUE(Eventually([&] { return lock.Snapshot().waitingReaders == static_cast<unsigned long>(count); }));
         ASSERT_TRUE(writer.Run([&] { lock.WriteUnlock(0); }));
-        ASSERT_TRUE(sync_test::AllWithin(reads));
+        ASSERT_TRUE(AllWithin(reads));
         auto written = writer.Post([&] { lock.WriteLock(0); });
         ASSERT_TRUE(Eventually([&] { return lock.Snapshot().waitingWriters == 1; }));
         for (auto& reader : readers) {
