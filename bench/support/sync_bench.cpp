@@ -352,9 +352,10 @@ int main() {
     bench::PrintFigure("alone: Event walk", alone.Of(1), "ns");
     const bench::Stats aloneRatio = alone.Ratio(0, 1);
     bench::PrintRatio("throughput Event / reference lock, one thread alone", aloneRatio, bench::NoTarget());
-    std::printf("  -> waiting's own share: contended / alone = %.3f (1.0: the re-entrant lock waits no worse than\n"
-                "     the reference; below: its waits cost more)\n",
-                contended.Ratio(0, 1).median / aloneRatio.median);
+    std::printf(
+        "  -> waiting's own share: contended / alone = %.3f (1.0: the re-entrant lock waits no worse than\n"
+        "     the reference; below: its waits cost more)\n",
+        contended.Ratio(0, 1).median / aloneRatio.median);
 
     DeleteCriticalSection(&guard);
     long long total = extra.total;
