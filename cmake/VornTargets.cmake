@@ -24,13 +24,15 @@ include(GoogleTest)
 function(vorn_add_test name)
     cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;PROPERTIES" ${ARGN})
     add_executable(${name} ${T_SOURCES})
-    target_link_libraries(${name} PRIVATE ${T_LIBS} deps::gmock deps::gtest_main vorn_static_runtime)
+    target_link_libraries(${name} PRIVATE ${T_LIBS} deps::gmock vorn_test_main vorn_static_runtime)
     if(NOT T_TIMEOUT)
         set(T_TIMEOUT 60)
     endif()
     # The first listing may set up the Wine prefix, which takes a while on a loaded machine.
     gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 180 TEST_FILTER "-*DISABLED_*"
-        NO_PRETTY_VALUES EXTRA_ARGS --gtest_brief=1 PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS ${name} ${T_PROPERTIES})
+        NO_PRETTY_VALUES EXTRA_ARGS --gtest_brief=1
+        PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS ${name} PASS_REGULAR_EXPRESSION "vorn-test: every case run passed"
+        FAIL_REGULAR_EXPRESSION "  FAILED  " ${T_PROPERTIES})
 endfunction()
 
 # vorn_wide_main(TARGET): the executable's entry point is wmain.
