@@ -100,13 +100,18 @@ TEST(AgentLibrariesChild, DISABLED_Run) {
     EXPECT_EQ(loader->Start(), 0u);
     loader->Stop();
     const std::wstring ns = L"Endpoint::Vorn::NG::";
+    // The line a method writes when a library could not be bound.
+    const auto failed = [&](const wchar_t* method, const wchar_t* library, unsigned long error) {
+        return LogLine{0x04, ns + method,
+                       L"failed to load " + std::wstring(library) + L". error [" + std::to_wstring(error) + L"]"};
+    };
     const std::vector<LogLine> expected = {
-        {0x04, ns + L"ClientImpl::Start", L"failed to load vornint.dll. error [126]"},
-        {0x04, ns + L"SettingsImpl::Init", L"failed to load vornint.dll. error [126]"},
+        failed(L"ClientImpl::Start", L"vornint.dll", 126),
+        failed(L"SettingsImpl::Init", L"vornint.dll", 126),
         {0x04, ns + L"SettingsImpl::Read", L"no vorn client (Init not called, or Uninit called)"},
-        {0x04, ns + L"AL::Init", L"failed to load vorn.dll. error [126]"},
-        {0x04, ns + L"AL::Start", L"failed to load vorn.dll. error [126]"},
-        {0x04, ns + L"AL::Stop", L"failed to load vorn.dll. error [126]"},
+        failed(L"AL::Init", L"vorn.dll", 126),
+        failed(L"AL::Start", L"vorn.dll", 126),
+        failed(L"AL::Stop", L"vorn.dll", 126),
     };
     EXPECT_EQ(Messages(WrittenLines(log)), expected);
     EXPECT_TRUE(LoadedModulesNamed(L"vornint.dll").empty() && LoadedModulesNamed(L"vorn.dll").empty());
@@ -129,13 +134,9 @@ TEST(AgentLibrariesChild, DISABLED_Run) {
     ASSERT_TRUE(CopyFileW((root + L"planted.dll").c_str(), (root + L"plugin\\vorn.dll").c_str(), FALSE));
     EXPECT_EQ(loader->Init(nullptr), 0u);
     const std::vector<LogLine> refused = {
-        {0x04, ns + L"ClientImpl::Start",
-         L"failed to load vornint.dll. error [" + std::to_wstring(not_a_library) + L"]"},
-        {0x04, ns + L"ClientImpl::Start", L"failed to load vornint.dll. error [127]"},
-        {0x04, ns + L"SettingsImpl::Init", L"failed to load vornint.dll. error [127]"},
-        {0x04, ns + L"ClientImpl::Start", L"failed to load vornint.dll. error [127]"},
-        {0x04, ns + L"SettingsImpl::Init", L"failed to load vornint.dll. error [127]"},
-        {0x04, ns + L"AL::Init", L"failed to load vorn.dll. error [127]"},
+        failed(L"ClientImpl::Start", L"vornint.dll", not_a_library), failed(L"ClientImpl::Start", L"vornint.dll", 127),
+        failed(L"SettingsImpl::Init", L"vornint.dll", 127),          failed(L"ClientImpl::Start", L"vornint.dll", 127),
+        failed(L"SettingsImpl::Init", L"vornint.dll", 127),          failed(L"AL::Init", L"vorn.dll", 127),
     };
     EXPECT_EQ(Messages(WrittenLines(log)), refused);
     EXPECT_TRUE(DeleteFileW(beside.c_str()) && DeleteFileW((root + L"plugin\\vorn.dll").c_str()));
