@@ -6,7 +6,8 @@
 namespace Endpoint::Vorn {
 
 struct IBaseObject : IQvBaseInterface {
-    // Answers IQvBaseInterface and IBaseObject; each object adds its own interface.
+    // Answers IQvBaseInterface and IBaseObject. The plug-in's own objects list every ID they answer themselves, as
+    // "Vorn.AL", which has no IBaseObject, must.
     void* QueryInterface(const GUID& iid) override;
     virtual ~IBaseObject() = default;
     virtual unsigned long Init() = 0;

@@ -69,8 +69,8 @@ void Unlink(Primitive* primitive) noexcept {
 
 bool IsStaticInitializer(intptr_t word) noexcept { return word < 0 && word >= kLowestStaticInitializer; }
 
-// The object behind a mutex or condition word, made now if the word still holds a static initialiser; null when
-// the word holds neither (never initialised, or destroyed) or memory ran out.
+// The object behind a mutex or condition word, made now if the word holds a static initialiser (as a destroyed word
+// does again); null when the word is 0 (never initialised) or memory ran out.
 template <typename Object>
 Object* Resolve(intptr_t* word) noexcept {
     auto* shared = reinterpret_cast<PVOID volatile*>(word);

@@ -18,14 +18,10 @@
 
 // The field is read and written only under the lock.
 #define GUARDED_BY(x) QV_THREAD_ANNOTATION(guarded_by(x))
-// The object the pointer field points to is touched only under the lock.
-#define PT_GUARDED_BY(x) QV_THREAD_ANNOTATION(pt_guarded_by(x))
 
 // The caller holds the lock exclusively (REQUIRES) or at least shared (REQUIRES_SHARED).
 #define REQUIRES(...) QV_THREAD_ANNOTATION(requires_capability(__VA_ARGS__))
 #define REQUIRES_SHARED(...) QV_THREAD_ANNOTATION(requires_shared_capability(__VA_ARGS__))
-// The caller must not hold the lock (the function takes it itself).
-#define EXCLUDES(...) QV_THREAD_ANNOTATION(locks_excluded(__VA_ARGS__))
 
 // The function takes the lock, exclusively or shared, and returns holding it.
 #define ACQUIRE(...) QV_THREAD_ANNOTATION(acquire_capability(__VA_ARGS__))
