@@ -83,11 +83,7 @@ std::wstring NewTempFolder(const wchar_t* prefix) {
 
 TempFolder::TempFolder(const wchar_t* prefix) : path_(NewTempFolder(prefix)) {}
 
-TempFolder::~TempFolder() {
-    if (!kept_) {
-        RemoveTree(path_);
-    }
-}
+TempFolder::~TempFolder() { RemoveTree(path_); }
 
 bool TempFolder::Write(const std::wstring& relative, const std::string& text) const {
     return WriteFileText(File(relative), text);

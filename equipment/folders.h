@@ -42,12 +42,9 @@ public:
     std::string Read(const std::wstring& relative) const;
     // Copies source into the folder under name; false when the copy fails.
     bool CopyIn(const std::wstring& source, const std::wstring& name) const;
-    // Leaves the folder and what it holds in place when the owner goes, for a person to look at.
-    void Keep() { kept_ = true; }
 
 private:
     std::wstring path_;
-    bool kept_ = false;
 };
 
 }  // namespace equipment

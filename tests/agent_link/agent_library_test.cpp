@@ -12,6 +12,7 @@
 #include "equipment/log_records.h"
 #include "equipment/plugin_loader.h"
 #include "equipment/processes.h"
+#include "equipment/text.h"
 #include "interfaces/client.h"
 #include "interfaces/interface_ids.h"
 #include "interfaces/serv_plugin.h"
@@ -32,19 +33,6 @@ struct PolicyIds : IPolicyHandle {
     std::vector<std::wstring> ids;
 };
 
-template <typename Interface>
-Interface* Create(const PluginLoader& plugin, const wchar_t* name, const GUID& iid) {
-    void* object = nullptr;
-    EXPECT_EQ(plugin.Create(name, iid, &object), 0u) << name;
-    return static_cast<Interface*>(object);
-}
-
-// A control export of the stand-in vornint.dll that the plug-in loaded.
-template <typename Fn>
-Fn StandIn(const char* name) {
-    return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"vornint.dll"), name)));
-}
-
 TEST(AgentLibraries, ComeOnlyFromThePluginFolderOrTheHostsSafeFolders) {
     TempFolder root;
     for (const wchar_t* folder : {L"host", L"plugin", L"cwd", L"path"}) {
@@ -58,7 +46,7 @@ TEST(AgentLibraries, ComeOnlyFromThePluginFolderOrTheHostsSafeFolders) {
     ASSERT_TRUE(root.CopyIn(bin + L"planted.dll", L"path\\vorn.dll"));
     ASSERT_TRUE(root.CopyIn(bin + L"planted.dll", L"planted.dll"));
     ASSERT_TRUE(root.CopyIn(bin + L"older\\vornint.dll", L"older-vornint.dll"));
-    ScopedEnvironment path(L"PATH", (root.File(L"path;") + _wgetenv(L"PATH")).c_str());
+    ScopedEnvironment path(L"PATH", (root.File(L"path;") + EnvironmentValue(L"PATH")).c_str());
     ScopedEnvironment agent_folder(L"VORN_TEST_AGENT_LIBRARIES", bin.c_str());
     ScopedEnvironment mark(L"VORN_PLANTED_MARK", root.File(L"mark.txt").c_str());
     EXPECT_EQ(RunProgram(root.File(L"host\\test.exe"), L"--gtest_also_run_disabled_tests --gtest_filter=*DISABLED*"),
@@ -82,20 +70,24 @@ TEST(AgentLibrariesChild, DISABLED_Run) {
     PluginLoader plugin(root + L"plugin\\vornplug.dll");
     StandInLogApi log(GetModuleHandleW(L"log.dll"));
     ASSERT_TRUE(plugin.Loaded() && log.Valid());
-    auto* service = Create<IService>(plugin, L"Vorn.Service", IID_IService);
+    auto service = plugin.Make<IService>(L"Vorn.Service", IID_IService);
+    ASSERT_TRUE(service);
     EXPECT_EQ(service->Install(qv::WString(ExecutableFolder().c_str())), 2u) << "no VornHostService.exe there";
-    plugin.Destroy(L"Vorn.Service", service);
+    service.reset();
 
     log.Clear();
     PolicyIds subscriber;
-    auto* client = Create<IClient>(plugin, L"Vorn.Client", IID_IClient);
+    auto client = plugin.Make<IClient>(L"Vorn.Client", IID_IClient);
+    ASSERT_TRUE(client);
     ASSERT_EQ(client->AddPolicyHandle(&subscriber), 0u);
     EXPECT_EQ(client->Start(1), 126u);
-    auto* settings = Create<Settings::IManager>(plugin, L"Vorn.Settings", IID_ISettingsManager);
+    auto settings = plugin.Make<Settings::IManager>(L"Vorn.Settings", IID_ISettingsManager);
+    ASSERT_TRUE(settings);
     EXPECT_EQ(settings->Init(), 126u);
     Settings::Record record;
     EXPECT_EQ(settings->Read(record), 1627u);
-    auto* loader = Create<IServPlugin>(plugin, L"Vorn.AL", IID_IServPlugin);
+    auto loader = plugin.Make<IServPlugin>(L"Vorn.AL", IID_IServPlugin);
+    ASSERT_TRUE(loader);
     EXPECT_EQ(loader->Init(nullptr), 0u);
     EXPECT_EQ(loader->Start(), 0u);
     loader->Stop();
@@ -140,7 +132,7 @@ TEST(AgentLibrariesChild, DISABLED_Run) {
     };
     EXPECT_EQ(Messages(WrittenLines(log)), refused);
     EXPECT_TRUE(DeleteFileW(beside.c_str()) && DeleteFileW((root + L"plugin\\vorn.dll").c_str()));
-    const std::string plugin_folder(root.begin(), root.end());
+    const std::string plugin_folder = ToUtf8(root);
     EXPECT_EQ(ReadFileLines(root + L"mark.txt"),
               (std::vector<std::string>{plugin_folder + "plugin\\vornint.dll", plugin_folder + "plugin\\vornint.dll",
                                         plugin_folder + "plugin\\vorn.dll"}));
@@ -148,13 +140,13 @@ TEST(AgentLibrariesChild, DISABLED_Run) {
     EXPECT_TRUE(LoadedModulesNamed(L"vornint.dll").empty() && LoadedModulesNamed(L"vorn.dll").empty());
 
     // The agent installed after the plug-in was loaded: once its folder is added, the next Start and Init find it.
-    const std::wstring agent_folder = _wgetenv(L"VORN_TEST_AGENT_LIBRARIES");
+    const std::wstring agent_folder = EnvironmentValue(L"VORN_TEST_AGENT_LIBRARIES");
     ASSERT_NE(AddDllDirectory(agent_folder.c_str()), nullptr);
     ASSERT_EQ(client->Start(1), 0u);
     EXPECT_EQ(settings->Init(), 0u);
     EXPECT_EQ(LoadedModulesNamed(L"vornint.dll"), std::vector<std::wstring>{agent_folder + L"vornint.dll"});
-    const auto deliver = StandIn<decltype(&vornint_deliver)>("vornint_deliver");
-    const auto wait_idle = StandIn<decltype(&vornint_wait_idle)>("vornint_wait_idle");
+    const auto deliver = equipment::ExportOf<decltype(&vornint_deliver)>(L"vornint.dll", "vornint_deliver");
+    const auto wait_idle = equipment::ExportOf<decltype(&vornint_wait_idle)>(L"vornint.dll", "vornint_wait_idle");
     ASSERT_TRUE(deliver != nullptr && wait_idle != nullptr);
     ASSERT_EQ(deliver(0, VORNINT_RUN_POLICY, 0, R"({"polid":"p-1","content":{"files":[{"scan":"C:\\"}]}})"), 0);
     ASSERT_EQ(wait_idle(VORNINT_ALL_CLIENTS, 10000), 0);
@@ -166,9 +158,9 @@ TEST(AgentLibrariesChild, DISABLED_Run) {
     EXPECT_EQ(loader->Init(nullptr), 0u);
     EXPECT_EQ(LoadedModulesNamed(L"vorn.dll"), std::vector<std::wstring>{root + L"plugin\\vorn.dll"});
     EXPECT_FALSE(FileExists(root + L"mark.txt")) << ReadFileText(root + L"mark.txt");
-    plugin.Destroy(L"Vorn.AL", loader);
-    plugin.Destroy(L"Vorn.Settings", settings);
-    plugin.Destroy(L"Vorn.Client", client);
+    loader.reset();
+    settings.reset();
+    client.reset();
     // Bound libraries outlive the plug-in: the agent's objects and threads that may still use them live on.
     plugin.Unload();
     EXPECT_TRUE(LoadedModulesNamed(L"vornplug.dll").empty());

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "equipment/plugin_loader.h"
+#include "equipment/processes.h"
 #include "equipment/resources.h"
 #include "interfaces/client.h"
 #include "interfaces/interface_ids.h"
@@ -32,29 +33,17 @@ struct CountingPolicies : IPolicyHandle {
     int runs = 0;
 };
 
-// A control export of the stand-in vornint.dll that the plug-in loaded.
-template <typename Fn>
-Fn StandIn(const char* name) {
-    return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"vornint.dll"), name)));
-}
-
-template <typename Interface>
-Interface* Create(const PluginLoader& plugin, const wchar_t* name, const GUID& iid) {
-    void* object = nullptr;
-    return plugin.Create(name, iid, &object) == 0 ? static_cast<Interface*>(object) : nullptr;
-}
-
 // Every object made, driven through its life and given back, with the agent's libraries bound on the way.
 void LiveThroughEveryObject(const PluginLoader& plugin) {
     CountingPolicies subscriber;
-    auto* client = Create<IClient>(plugin, L"Vorn.Client", IID_IClient);
-    ASSERT_NE(client, nullptr);
+    auto client = plugin.Make<IClient>(L"Vorn.Client", IID_IClient);
+    ASSERT_TRUE(client);
     client->Init();
     EXPECT_EQ(client->AddPolicyHandle(&subscriber), 0u);
     EXPECT_EQ(client->Start(1), 0u);
     // A policy walked on the agent library's thread, which takes that thread's walk states.
-    const auto deliver = StandIn<decltype(&vornint_deliver)>("vornint_deliver");
-    const auto wait_idle = StandIn<decltype(&vornint_wait_idle)>("vornint_wait_idle");
+    const auto deliver = equipment::ExportOf<decltype(&vornint_deliver)>(L"vornint.dll", "vornint_deliver");
+    const auto wait_idle = equipment::ExportOf<decltype(&vornint_wait_idle)>(L"vornint.dll", "vornint_wait_idle");
     ASSERT_TRUE(deliver != nullptr && wait_idle != nullptr);
     ASSERT_EQ(deliver(VORNINT_LATEST_CLIENT, VORNINT_RUN_POLICY, 0, R"({"polid":"p","content":{"files":[]}})"), 0);
     ASSERT_EQ(wait_idle(VORNINT_ALL_CLIENTS, 10000), 0);
@@ -62,51 +51,45 @@ void LiveThroughEveryObject(const PluginLoader& plugin) {
     client->Stop();
     EXPECT_EQ(client->RemovePolicyHandle(&subscriber), 0u);
     client->Uninit();
-    plugin.Destroy(L"Vorn.Client", client);
+    client.reset();
 
-    auto* settings = Create<Settings::IManager>(plugin, L"Vorn.Settings", IID_ISettingsManager);
-    ASSERT_NE(settings, nullptr);
+    auto settings = plugin.Make<Settings::IManager>(L"Vorn.Settings", IID_ISettingsManager);
+    ASSERT_TRUE(settings);
     EXPECT_EQ(settings->Init(), 0u);
     Settings::IData* change = settings->CreateData();
     change->SetServerAddress(qv::WString(L"eu1.vorn.example"));
     settings->DestroyData(change);
     settings->Uninit();
-    plugin.Destroy(L"Vorn.Settings", settings);
+    settings.reset();
 
-    auto* loader = Create<IServPlugin>(plugin, L"Vorn.AL", IID_IServPlugin);
-    ASSERT_NE(loader, nullptr);
+    auto loader = plugin.Make<IServPlugin>(L"Vorn.AL", IID_IServPlugin);
+    ASSERT_TRUE(loader);
     EXPECT_EQ(loader->Init(nullptr), 0u);
     EXPECT_EQ(loader->Start(), 0u);
     loader->Stop();
     loader->UnInit();
-    plugin.Destroy(L"Vorn.AL", loader);
+    loader.reset();
 
-    auto* service = Create<IService>(plugin, L"Vorn.Service", IID_IService);
-    ASSERT_NE(service, nullptr);
+    auto service = plugin.Make<IService>(L"Vorn.Service", IID_IService);
+    ASSERT_TRUE(service);
     (void)service->IsInstalled();
-    plugin.Destroy(L"Vorn.Service", service);
 }
 
-unsigned FreeTlsSlots() {
+// How many slots of one kind are still free: all are taken, counted and given back.
+template <typename Alloc, typename Free>
+unsigned FreeSlots(Alloc alloc, Free free, DWORD out_of_indexes) {
     std::vector<DWORD> taken;
-    for (DWORD slot; (slot = TlsAlloc()) != TLS_OUT_OF_INDEXES;) {
+    for (DWORD slot; (slot = alloc()) != out_of_indexes;) {
         taken.push_back(slot);
     }
     for (DWORD slot : taken) {
-        TlsFree(slot);
+        free(slot);
     }
     return static_cast<unsigned>(taken.size());
 }
-
+unsigned FreeTlsSlots() { return FreeSlots(TlsAlloc, TlsFree, TLS_OUT_OF_INDEXES); }
 unsigned FreeFlsSlots() {
-    std::vector<DWORD> taken;
-    for (DWORD slot; (slot = FlsAlloc(nullptr)) != FLS_OUT_OF_INDEXES;) {
-        taken.push_back(slot);
-    }
-    for (DWORD slot : taken) {
-        FlsFree(slot);
-    }
-    return static_cast<unsigned>(taken.size());
+    return FreeSlots([] { return FlsAlloc(nullptr); }, FlsFree, FLS_OUT_OF_INDEXES);
 }
 
 void Reload(bool live) {

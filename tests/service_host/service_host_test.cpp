@@ -302,8 +302,8 @@ TEST_F(ServiceThroughPlugin, InstallResultIsTheExitCodeOfTheFoldersExecutable) {
         std::wstring application;
         unsigned long result;
     } cases[] = {
-        {"folder", folder.Dir(), L"0", exe, 0},
-        {"folder without its trailing backslash", folder.Path(), L"0", exe, 0},
+        {"folder", folder.Path(), L"0", exe, 0},
+        {"folder without its trailing backslash", folder.Dir(), L"0", exe, 0},
         {"failing executable", folder.Dir(), L"2", exe, ERROR_FUNCTION_FAILED},
         {"folder without the executable", empty.Dir(), L"0", empty.File(L"VornHostService.exe"), ERROR_FILE_NOT_FOUND},
         // Looked up in the current directory only.

@@ -11,6 +11,7 @@
 #include "tests/import_hook.h"
 
 using equipment::ChildArgument;
+using equipment::kFailFastExitSeen;
 using equipment::RunTestInChild;
 
 namespace {
@@ -58,5 +59,5 @@ TEST(FailFast, RaisesWindowsFailFastWithTheCallersAddress) {
 }
 
 TEST(FailFast, EndsTheProcessWithTheFailFastCodeWithoutTheExport) {
-    EXPECT_EQ(static_cast<UINT>(RunTestInChild("FailFastChild.DISABLED_Run", L"missing", 20000)), 0xC0000602u);
+    EXPECT_EQ(static_cast<UINT>(RunTestInChild("FailFastChild.DISABLED_Run", L"missing", 20000)), kFailFastExitSeen);
 }

@@ -5,6 +5,7 @@
 
 #include "equipment/environment.h"
 #include "equipment/folders.h"
+#include "equipment/processes.h"
 #include "interfaces/interface_ids.h"
 #include "stand_ins/vorn/vorn_control.h"
 #include "tools/qvhost/console.h"
@@ -22,9 +23,7 @@ constexpr DWORD kPipeAnswerMs = 5000;
 // vorn.dll is the agent's own.
 void ShowAgentLogConfig() {
     using GetLogConfigFn = int (*)(VornControlLogConfig*);
-    HMODULE vorn = GetModuleHandleW(L"vorn.dll");
-    auto get = reinterpret_cast<GetLogConfigFn>(
-        reinterpret_cast<void*>(vorn != nullptr ? GetProcAddress(vorn, "VornControlGetLogConfig") : nullptr));
+    const auto get = equipment::ExportOf<GetLogConfigFn>(L"vorn.dll", "VornControlGetLogConfig");
     VornControlLogConfig config{};
     if (get != nullptr && get(&config) != 0) {
         Say(L"   the agent's initial log configuration (as vorn.dll received it): level %hs, folder %hs, "

@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "equipment/files.h"
+#include "equipment/processes.h"
 #include "equipment/text.h"
 #include "stand_ins/log/log_stand_in.h"
 #include "stand_ins/vornint/vornint_control.h"
@@ -13,16 +14,6 @@
 #include "tools/qvhost/plugin.h"
 
 namespace qvhost {
-
-namespace {
-
-template <typename Fn>
-Fn StandInExport(const char* name) {
-    HMODULE library = GetModuleHandleW(L"vornint.dll");
-    return reinterpret_cast<Fn>(reinterpret_cast<void*>(library != nullptr ? GetProcAddress(library, name) : nullptr));
-}
-
-}  // namespace
 
 void QuietStandIns() {
     SetEnvironmentVariableW(L"VORNINT_RECORD", L"off");
@@ -34,7 +25,7 @@ void QuietStandIns() {
 
 bool DeliverThroughStandIn(const std::wstring& policy) {
     using DeliverFn = int (*)(int, int, int, const char*);
-    const auto deliver = StandInExport<DeliverFn>("vornint_deliver");
+    const auto deliver = equipment::ExportOf<DeliverFn>(L"vornint.dll", "vornint_deliver");
     if (deliver == nullptr) {
         Say(L"   the loaded vornint.dll is not the stand-in; nothing delivered\n");
         return false;
@@ -46,7 +37,7 @@ bool DeliverThroughStandIn(const std::wstring& policy) {
 
 bool ScriptSettingsReply(const std::wstring& file) {
     using ScriptFn = int (*)(int, int, const vornint_command_script*);
-    const auto script = StandInExport<ScriptFn>("vornint_script_command");
+    const auto script = equipment::ExportOf<ScriptFn>(L"vornint.dll", "vornint_script_command");
     std::string reply;
     if (script == nullptr || equipment::ReadWholeFile(file, 1 << 20, reply) != ERROR_SUCCESS) {
         Say(L"cannot give the stand-in vornint.dll the reply %ls\n", file.c_str());

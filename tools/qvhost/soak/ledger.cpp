@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <memory>
 
+#include "equipment/files.h"
 #include "support/unique_resource.h"
 
 namespace qvhost {
@@ -40,13 +41,11 @@ Ledger::Ledger(const std::wstring& folder, Findings& findings) : findings_(findi
 }
 
 void Ledger::ReadNew(Tail& tail, const std::function<void(const Json::Value&)>& take) {
-    const HANDLE opened =
-        CreateFileW(tail.path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (opened == INVALID_HANDLE_VALUE) {
+    const qv::UniqueHandle file = equipment::OpenFile(
+        tail.path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING);
+    if (!file) {
         return;
     }
-    const qv::UniqueHandle file(opened);
     LARGE_INTEGER offset;
     offset.QuadPart = static_cast<LONGLONG>(tail.offset);
     if (!SetFilePointerEx(file.get(), offset, nullptr, FILE_BEGIN)) {

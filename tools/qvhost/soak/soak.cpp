@@ -12,6 +12,7 @@
 
 #include "equipment/files.h"
 #include "equipment/folders.h"
+#include "equipment/processes.h"
 #include "equipment/resources.h"
 #include "stand_ins/agent/agent_clock.h"
 #include "stand_ins/vorn/vorn_control.h"
@@ -84,9 +85,7 @@ std::wstring MakeFolder() {
 // Every check reads the agent's journal: lines it could not write would pass for things that never happened.
 void CheckJournalWhole(Findings& findings) {
     using CountsFn = void (*)(VornControlCounts*);
-    const HMODULE vorn = GetModuleHandleW(L"vorn.dll");
-    const auto get_counts = reinterpret_cast<CountsFn>(
-        reinterpret_cast<void*>(vorn != nullptr ? GetProcAddress(vorn, "VornControlGetCounts") : nullptr));
+    const auto get_counts = equipment::ExportOf<CountsFn>(L"vorn.dll", "VornControlGetCounts");
     VornControlCounts counts{};
     if (get_counts == nullptr) {
         findings.Lost("the loaded vorn.dll is not the simulated agent's: its journal cannot be vouched for");
